@@ -1,0 +1,26 @@
+# Compiler options shared by the library, its tests and its examples.
+
+if(TOVLIB_SANITIZE)
+  add_compile_options(-fsanitize=${TOVLIB_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${TOVLIB_SANITIZE})
+endif()
+
+# Our own warnings; -Werror only when asked (the CI presets ask).
+function(tovlib_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic $<$<BOOL:${TOVLIB_WERROR}>:-Werror>)
+endfunction()
+
+function(tovlib_library_options target)
+  # The construction marker is written by operator new and read by the constructor,
+  # and the pool is read by operator delete after the destructor. GCC's lifetime
+  # dead-store elimination deletes exactly those accesses, in the library and in any
+  # client that compiles the library's headers, so the option travels with the target
+  # (and onto the link line, where LTO optimises again).
+  target_compile_options(${target} PUBLIC $<$<CXX_COMPILER_ID:GNU>:-fno-lifetime-dse>)
+  target_link_options(${target} PUBLIC $<$<CXX_COMPILER_ID:GNU>:-fno-lifetime-dse>)
+  # Calls inside the library go straight to the function, not through the PLT.
+  target_compile_options(${target} PRIVATE -fno-semantic-interposition)
+  if(NOT TOVLIB_SANITIZE)
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
+endfunction()

@@ -1,0 +1,24 @@
+// tovlib: the one header clients include to use the whole library.
+#ifndef TOVLIB_TOVLIB_H
+#define TOVLIB_TOVLIB_H
+
+// tovlib is a foundation class library:
+//  - tovObject: a common base with class identity by class-name constants, intrusive
+//    reference counting, and allocation from memory pools;
+//  - tovPool: memory pools that recycle small elements by size class, merge large free
+//    segments, and give their memory back in one piece;
+//  - tovLib: process-wide services (the diagnostic flag bank, indentation).
+//
+// All of it is single-threaded: use the library from one thread at a time.
+
+#define TOVLIB_VERSION_MAJOR 1
+#define TOVLIB_VERSION_MINOR 0
+#define TOVLIB_VERSION_PATCH 0
+
+#include "lib/tovExport.h"
+#include "lib/tovServices.h"
+#include "object/tovClassNames.h"
+#include "object/tovObject.h"
+#include "pool/tovPool.h"
+
+#endif

@@ -1,0 +1,94 @@
+// tovObject: construction marker, pool-aware allocation, counting, identity and dump.
+#include "object/tovObject.h"
+
+#include <cstring>
+#include <new>
+#include <ostream>
+
+#include "lib/tovFormat.h"
+#include "lib/tovServices.h"
+#include "pool/tovPool.h"
+
+// operator new writes the pool and the marker where the fields of the object will lie,
+// before any constructor runs; offsetof on this polymorphic class is supported by
+// every compiler the library builds with.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+#define TOV_POOL_AT offsetof(tovObject, _pool)
+#define TOV_COUNT_AT offsetof(tovObject, _refCount)
+
+// The constructor reads the marker left by operator new. That read must not be
+// optimised away as a read of a dead object, which is why the library is built with
+// -fno-lifetime-dse under GCC and why this constructor stays out of line.
+tovObject::tovObject() {
+    if (_refCount != constructionMarker) _pool = nullptr;
+    _refCount = 0;
+}
+
+tovObject::tovObject(const tovObject&) : tovObject() {}
+
+tovObject& tovObject::operator=(const tovObject&) { return *this; }
+
+tovObject::~tovObject() = default;
+
+void* tovObject::operator new(std::size_t size, tovPool* pool) {
+    if (!pool) pool = tovPool::mainPool();
+    void* mem = pool ? pool->alloc(size) : ::operator new(size);
+    // Raw byte copies: the memory holds no object yet.
+    std::memcpy(static_cast<char*>(mem) + TOV_POOL_AT, &pool, sizeof pool);
+    std::memcpy(static_cast<char*>(mem) + TOV_COUNT_AT, &constructionMarker,
+                sizeof constructionMarker);
+    return mem;
+}
+
+void tovObject::operator delete(void* p, std::size_t size) {
+    tovPool* pool;
+    std::memcpy(&pool, static_cast<char*>(p) + TOV_POOL_AT, sizeof pool);
+    if (pool)
+        pool->free(p, size);
+    else
+        ::operator delete(p);
+}
+
+void tovObject::operator delete(void* p, tovPool*) { releaseUnbuilt(p, sizeof(tovObject)); }
+
+// The pool is read from the memory rather than taken from the argument: operator new
+// recorded the pool it really used, which is right even if the main pool has changed.
+void tovObject::releaseUnbuilt(void* p, std::size_t size) {
+    const std::int32_t cleared = 0;
+    std::memcpy(static_cast<char*>(p) + TOV_COUNT_AT, &cleared, sizeof cleared);
+    operator delete(p, size);
+}
+
+#undef TOV_POOL_AT
+#undef TOV_COUNT_AT
+#pragma GCC diagnostic pop
+
+unsigned int tovObject::hash(int n) const {
+    const auto divisor = static_cast<unsigned int>(n);
+    if (divisor == 0) return 0;
+    return static_cast<unsigned int>((reinterpret_cast<std::uintptr_t>(this) >> 3) % divisor);
+}
+
+std::ostream& tovObject::dump(std::ostream& os, int indent, int nl) const {
+    tovDecimalGuard dec(os);
+    os << tovLib::space(indent) << className() << " ";
+    if (tovLib::get(1)) os << "@[" << static_cast<const void*>(this) << "] ";
+    if (tovLib::get(0)) os << "P[" << (_pool ? _pool->getNum() : -1) << "] ";
+    if (tovLib::get(3)) os << "RC[" << _refCount << "] ";
+    if (nl) os << std::endl;
+    return os;
+}
+
+bool tovObject::isEqual(const tovObject& other) const { return &other == this; }
+
+int tovObject::objcmp(const tovObject& other) const {
+    const auto self = reinterpret_cast<std::uintptr_t>(this);
+    const auto that = reinterpret_cast<std::uintptr_t>(&other);
+    if (self == that) return 0;
+    return self < that ? -1 : 1;
+}
+
+bool tovObject::isA(const char* name) const { return name == tovObjectClass; }
+
+const char* tovObject::className() const { return tovObjectClass; }

@@ -1,0 +1,196 @@
+// tovPool: blocks, recycled elements, first-fit free segments with merging.
+#include "pool/tovPool.h"
+
+#include <cstdint>
+#include <new>
+
+#include "object/tovClassNames.h"
+#include "pool/tovPoolRecords.h"
+
+namespace {
+
+constexpr std::size_t unit = 8;
+constexpr std::size_t smallestBlock = 8000;
+// The smallest free segment: one that can hold its own header. With 8-byte rounding
+// on a 64-bit target this is 16, so a split never leaves an 8-byte remainder.
+constexpr std::size_t headerSize = sizeof(void*) + sizeof(std::size_t);  // a Segment
+
+// 0 counts as 8: a zero-byte element would be memory still listed as free. A size so
+// large that rounding wraps yields 0, which carve() refuses.
+inline std::size_t roundUp(std::size_t size) {
+    return size == 0 ? unit : (size + unit - 1) & ~(unit - 1);
+}
+
+inline std::uintptr_t addr(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
+
+}  // namespace
+
+tovPool::tovPool() : _next(_pools), _num(_pools ? _pools->_num + 1 : 0) { _pools = this; }
+
+tovPool::~tovPool() {
+    release();
+    for (tovPool** link = &_pools; *link; link = &(*link)->_next) {
+        if (*link == this) {
+            *link = _next;
+            break;
+        }
+    }
+    if (_mainPool == this) _mainPool = nullptr;
+}
+
+void tovPool::establish(std::size_t size) { addblock(size); }
+
+bool tovPool::releaseFlag() { return _releaseFlag; }
+
+void tovPool::setReleaseFlag(bool flag) { _releaseFlag = flag; }
+
+void tovPool::release() {
+    while (Block* b = _blocks) {
+        _blocks = b->next;
+        ::operator delete(b->addr);
+        delete b;
+    }
+    for (Element*& head : _recycled) head = nullptr;
+    _free = nullptr;
+    _amem = _fmem = _rmem = _umem = 0;
+}
+
+bool tovPool::isA(const char* name) const { return name == tovPoolClass; }
+
+const char* tovPool::className() const { return tovPoolClass; }
+
+void* tovPool::alloc(std::size_t size) {
+    const std::size_t r = roundUp(size);
+    if (r / unit < sizeClasses) {
+        if (Element* e = _recycled[r / unit]) {
+            _recycled[r / unit] = e->next;
+            _rmem -= r;
+            _umem += r;
+            return e;
+        }
+    }
+    return carve(r);
+}
+
+// No recycled element of the class: first fit over the free segments, adding blocks
+// until one fits. A segment is taken whole when it is exactly the request, and split
+// only when the remainder can still hold a segment header.
+void* tovPool::carve(std::size_t r) {
+    if (r == 0) throw std::bad_alloc();
+    if (!_blocks) establish(r);
+    for (;;) {
+        for (Segment** link = &_free; Segment* s = *link; link = &s->next) {
+            if (s->size == r) {
+                *link = s->next;
+            } else if (s->size > r && s->size - r >= headerSize) {
+                // The remainder's header may overlap this one (r = 8 on 64-bit): read
+                // both words before writing.
+                Segment* const next = s->next;
+                const std::size_t size = s->size;
+                auto* rest = reinterpret_cast<Segment*>(reinterpret_cast<char*>(s) + r);
+                rest->next = next;
+                rest->size = size - r;
+                *link = rest;
+            } else {
+                continue;
+            }
+            _fmem -= r;
+            _umem += r;
+            return s;
+        }
+        addblock(r);
+    }
+}
+
+void tovPool::addblock(std::size_t size) {
+    const std::size_t r = roundUp(size);
+    std::size_t b = r < smallestBlock ? smallestBlock : r;
+    // A block the request could neither take whole nor split would be added again and
+    // again; make it exactly the request instead.
+    if (b - r != 0 && b - r < headerSize) b = r;
+
+    // Both heap calls come before any change, so a failure leaves the pool as it was.
+    void* mem = ::operator new(b);
+    Block* record;
+    try {
+        record = new Block{_blocks, mem, b};
+    } catch (...) {
+        ::operator delete(mem);
+        throw;
+    }
+
+    auto* seg = static_cast<Segment*>(mem);
+    seg->size = b;
+    Segment** link = &_free;
+    while (*link && addr(*link) < addr(mem)) link = &(*link)->next;
+    seg->next = *link;
+    *link = seg;
+
+    _blocks = record;
+    _amem += b;
+    _fmem += b;
+}
+
+void tovPool::free(void* p, std::size_t size) {
+    const std::size_t r = roundUp(size);
+    if (r / unit < sizeClasses) {
+        auto* e = static_cast<Element*>(p);
+        e->next = _recycled[r / unit];
+        _recycled[r / unit] = e;
+        _rmem += r;
+        _umem -= r;
+        return;
+    }
+    freeLarge(p, r);
+}
+
+// Inserts p into the address-ordered free list and merges it with the neighbours it
+// touches.
+void tovPool::freeLarge(void* p, std::size_t r) {
+    _fmem += r;
+    _umem -= r;
+
+    Segment* pred = nullptr;
+    Segment* succ = _free;
+    while (succ && addr(succ) <= addr(p)) {
+        pred = succ;
+        succ = succ->next;
+    }
+
+    auto* seg = static_cast<Segment*>(p);
+    seg->size = r;
+    seg->next = succ;
+    Segment* merged = seg;
+    if (!pred) {
+        _free = seg;
+    } else if (addr(pred) + pred->size == addr(p)) {
+        pred->size += r;
+        pred->next = succ;
+        merged = pred;
+    } else {
+        pred->next = seg;
+    }
+    if (succ && addr(merged) + merged->size == addr(succ)) {
+        merged->size += succ->size;
+        merged->next = succ->next;
+    }
+}
+
+unsigned int tovPool::ablocks() const {
+    unsigned int n = 0;
+    for (const Block* b = _blocks; b; b = b->next) ++n;
+    return n;
+}
+
+unsigned int tovPool::fblocks() const {
+    unsigned int n = 0;
+    for (const Segment* s = _free; s; s = s->next) ++n;
+    return n;
+}
+
+unsigned int tovPool::rblocks() const {
+    unsigned int n = 0;
+    for (const Element* head : _recycled)
+        for (const Element* e = head; e; e = e->next) ++n;
+    return n;
+}

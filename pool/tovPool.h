@@ -1,0 +1,133 @@
+// tovPool: memory pools that carve heap blocks into elements, and the chain of all pools.
+#ifndef TOVLIB_TOVPOOL_H
+#define TOVLIB_TOVPOOL_H
+
+#include <cstddef>
+#include <iosfwd>
+
+#include "lib/tovExport.h"
+
+/// A memory pool.
+///
+/// A pool takes memory from the heap in blocks of at least 8000 bytes and carves them
+/// into elements. Every size is rounded up to a multiple of 8. Elements of up to 504
+/// bytes that are given back are recycled: they wait in one list per rounded size and
+/// are handed out again, newest first, only for requests of that same rounded size, so
+/// the small path is one list head read and written. Larger elements go back to an
+/// address-ordered list of free segments, where neighbours merge; requests that find no
+/// recycled element take the first free segment that fits.
+///
+/// A pool gives memory back to the heap only all at once, when it is released or
+/// destroyed, and runs no destructor of anything carved from it. Every pool is entered
+/// in a process-wide chain (newest first) when constructed and leaves it when destroyed;
+/// pools are numbered from 0 in order of construction. A main pool, number 0, is made
+/// when the library is loaded; objects created without a pool are carved from it.
+///
+/// Four byte counters track the pool: amem (bytes taken from the heap) always equals
+/// fmem (free segments) + rmem (recycled elements) + umem (handed out), provided every
+/// element is given back with a size that rounds as the one it was taken with.
+///
+/// Pools are not thread-safe; the library takes no locks.
+class TOV_API tovPool {
+public:
+    /// An empty pool: no block, counters zero. It enters the chain of all pools with
+    /// the number one above the newest pool's (0 when it is the only one) and its
+    /// release flag set.
+    tovPool();
+    /// Pools are not copyable: a copy would share, and later free twice, the blocks.
+    tovPool(const tovPool&) = delete;
+    tovPool& operator=(const tovPool&) = delete;
+
+    /// Gives all blocks back to the heap and leaves the chain. If this pool is the
+    /// main pool, the main pool becomes null: objects made without a pool then come
+    /// from the heap.
+    virtual ~tovPool();
+
+    /// Reserves the pool's first block; alloc() calls it with the rounded request when
+    /// the pool holds no block. Override it to choose a different first block.
+    virtual void establish(std::size_t size);
+    /// Whether releaseAll() may release or destroy this pool (true after construction).
+    virtual bool releaseFlag();
+    virtual void setReleaseFlag(bool flag);
+    /// Gives every block back to the heap and empties the pool. Everything carved from
+    /// it ends without its destructor. Number, flag and place in the chain stay, and
+    /// the pool can be used again.
+    virtual void release();
+    /// Writes the pool's report (one line; with flag 0 set also its blocks, free
+    /// segments and recycled elements) and returns the stream.
+    virtual std::ostream& print(std::ostream& os) const;
+    /// True only for tovPoolClass, compared as a pointer.
+    virtual bool isA(const char* name) const;
+    /// tovPoolClass.
+    virtual const char* className() const;
+
+    /// An element of at least `size` bytes (0 counts as 8), 8-aligned within its block.
+    /// Never returns null: throws std::bad_alloc when the heap cannot supply a block,
+    /// leaving the pool unchanged.
+    void* alloc(std::size_t size);
+    /// Gives back an element taken from this pool with a size of the same rounded size.
+    /// Nothing is checked: a wrong size or pointer corrupts the pool.
+    void free(void* p, std::size_t size);
+
+    /// Bytes taken from the heap: the sum of all block sizes.
+    std::size_t amem() const { return _amem; }
+    /// Bytes in free segments.
+    std::size_t fmem() const { return _fmem; }
+    /// Bytes in recycled elements.
+    std::size_t rmem() const { return _rmem; }
+    /// Bytes handed out and not yet given back.
+    std::size_t umem() const { return _umem; }
+    /// Number of blocks (walks the block list).
+    unsigned int ablocks() const;
+    /// Number of free segments (walks the free list).
+    unsigned int fblocks() const;
+    /// Number of recycled elements over all size classes (walks the 64 lists).
+    unsigned int rblocks() const;
+    /// The pool's number, given at construction.
+    int getNum() const { return _num; }
+
+    /// The main pool: where objects made without a pool are carved. Null only after
+    /// the main pool was destroyed and none was set since.
+    static tovPool* mainPool();
+    /// Makes `pool` the main pool; null is ignored.
+    static void setMainPool(tovPool* pool);
+    /// For every pool in the chain whose release flag is set: the main pool is
+    /// released (emptied, and stays), every other pool is destroyed.
+    static void releaseAll();
+    /// Number of pools in the chain.
+    static unsigned int npools();
+    /// Sum of amem() over the chain.
+    static std::size_t apools();
+    /// Sum of umem() over the chain.
+    static std::size_t upools();
+    /// Writes the report of every pool, newest first, and the totals.
+    static void printAll(std::ostream& os);
+
+    /// Number of recycled size classes; class i holds elements of rounded size 8 x i.
+    static constexpr std::size_t sizeClasses = 64;
+
+private:
+    struct Block;
+    struct Segment;
+    struct Element;
+
+    void addblock(std::size_t size);
+    void* carve(std::size_t rounded);
+    void freeLarge(void* p, std::size_t rounded);
+
+    std::size_t _amem = 0;
+    std::size_t _fmem = 0;
+    std::size_t _rmem = 0;
+    std::size_t _umem = 0;
+    Element* _recycled[sizeClasses] = {};
+    Block* _blocks = nullptr;
+    Segment* _free = nullptr;
+    tovPool* _next = nullptr;
+    int _num = 0;
+    bool _releaseFlag = true;
+
+    static tovPool* _pools;
+    static tovPool* _mainPool;
+};
+
+#endif

@@ -1,0 +1,245 @@
+// Tests of a single pool: carving, recycling, first fit, merging, release, failures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include <tovlib.h>
+
+#include "heap_fault.h"
+
+namespace {
+
+constexpr std::size_t header = sizeof(void*) + sizeof(std::size_t);  // a free segment's header
+
+char* at(void* p, std::ptrdiff_t offset) { return static_cast<char*>(p) + offset; }
+
+void expectCounters(const tovPool& p, std::size_t a, std::size_t f, std::size_t r, std::size_t u) {
+    EXPECT_EQ(p.amem(), a);
+    EXPECT_EQ(p.fmem(), f);
+    EXPECT_EQ(p.rmem(), r);
+    EXPECT_EQ(p.umem(), u);
+}
+
+TEST(Pool, NewPoolHoldsNothing) {
+    tovPool p;
+    expectCounters(p, 0, 0, 0, 0);
+    EXPECT_EQ(p.ablocks(), 0u);
+    EXPECT_EQ(p.fblocks(), 0u);
+    EXPECT_EQ(p.rblocks(), 0u);
+    EXPECT_TRUE(p.releaseFlag());
+    EXPECT_TRUE(p.isA(tovPoolClass));
+    EXPECT_FALSE(p.isA(tovObjectClass));
+    EXPECT_EQ(p.className(), tovPoolClass);
+}
+
+TEST(Pool, FirstAllocTakesStartOfAnEightThousandByteBlock) {
+    tovPool p;
+    void* a = p.alloc(1);
+    expectCounters(p, 8000, 7992, 0, 8);
+    EXPECT_EQ(p.ablocks(), 1u);
+    EXPECT_EQ(p.fblocks(), 1u);
+    void* b = p.alloc(10);  // rounds to 16, carved right behind
+    EXPECT_EQ(b, at(a, 8));
+    EXPECT_EQ(p.alloc(10), at(b, 16));
+}
+
+TEST(Pool, ZeroBytesCountAsEight) {  // a zero-byte element would still be listed as free
+    tovPool p;
+    void* a = p.alloc(0);
+    EXPECT_EQ(p.umem(), 8u);
+    EXPECT_EQ(p.alloc(1), at(a, 8));
+    p.free(a, 0);
+    EXPECT_EQ(p.rmem(), 8u);
+    EXPECT_EQ(p.alloc(8), a);
+}
+
+TEST(Pool, SmallElementsAreRecycledByExactClassNewestFirst) {
+    tovPool p;
+    void* a = p.alloc(10);
+    void* b = p.alloc(16);
+    p.free(a, 10);
+    p.free(b, 16);
+    expectCounters(p, 8000, 8000 - 32, 32, 0);
+    EXPECT_EQ(p.rblocks(), 2u);
+    void* c = p.alloc(24);  // another class: carved fresh, the recycled stay
+    EXPECT_NE(c, a);
+    EXPECT_NE(c, b);
+    EXPECT_EQ(p.rblocks(), 2u);
+    EXPECT_EQ(p.alloc(9), b);  // stack order
+    EXPECT_EQ(p.alloc(16), a);
+    expectCounters(p, 8000, 8000 - 56, 0, 56);
+}
+
+TEST(Pool, ClassBoundaryBetween504And505) {
+    tovPool p;
+    void* a = p.alloc(504);  // largest recycled class, 63
+    p.free(a, 504);
+    EXPECT_EQ(p.rblocks(), 1u);
+    EXPECT_EQ(p.rmem(), 504u);
+    void* b = p.alloc(505);  // rounds to 512: never recycled
+    EXPECT_EQ(b, at(a, 504));
+    p.free(b, 505);  // merges with the free tail of the block
+    EXPECT_EQ(p.rblocks(), 1u);
+    EXPECT_EQ(p.fblocks(), 1u);
+    EXPECT_EQ(p.fmem(), 8000u - 504);
+}
+
+TEST(Pool, RequestAboveBlockSizeGetsABlockOfItsOwnTakenWhole) {
+    tovPool p;
+    p.alloc(8008);  // one unit above the smallest block
+    expectCounters(p, 8008, 0, 0, 8008);
+    EXPECT_EQ(p.ablocks(), 1u);
+    EXPECT_EQ(p.fblocks(), 0u);
+    p.alloc(8000);  // exactly the smallest block
+    expectCounters(p, 16008, 0, 0, 16008);
+}
+
+TEST(Pool, BlockNeverLeavesARemainderSmallerThanAHeader) {
+    // 7992 in an 8000-byte block would leave 8 bytes; where that cannot hold a segment
+    // header the block is made exactly 7992 instead (and no block is added for ever).
+    tovPool p;
+    p.alloc(7992);
+    p.alloc(7992);
+    const std::size_t block = 8000 - 7992 < header ? 7992 : 8000;
+    EXPECT_EQ(p.amem(), 2 * block);
+    EXPECT_EQ(p.ablocks(), 2u);
+    EXPECT_EQ(p.umem(), 2u * 7992);
+}
+
+TEST(Pool, FirstFitTakesExactOrHeaderLargerSegmentsAndSkipsOthers) {
+    tovPool p;
+    void* exact = p.alloc(520);
+    p.alloc(600);  // keeps `exact` from merging with the tail
+    void* roomy = p.alloc(512 + header);
+    p.alloc(600);
+    void* tight = p.alloc(520);
+    void* last = p.alloc(600);
+    p.free(exact, 520);
+    p.free(roomy, 512 + header);
+    p.free(tight, 520);
+
+    EXPECT_EQ(p.alloc(520), exact);  // a segment equal to the request leaves the list whole
+    EXPECT_EQ(p.fblocks(), 3u);
+    EXPECT_EQ(p.alloc(512), roomy);  // a header larger: split, the remainder stays free
+    EXPECT_EQ(p.fblocks(), 3u);
+    // 520 for 512 leaves 8 bytes: taken only where 8 bytes hold a header.
+    EXPECT_EQ(p.alloc(512), header <= 8 ? tight : at(last, 600));
+    EXPECT_EQ(p.fmem() + p.umem(), p.amem());
+}
+
+TEST(Pool, LargeElementsMergeWithNeighboursInEveryOrder) {
+    std::array<int, 3> order = {0, 1, 2};
+    do {
+        tovPool p;
+        void* e[3] = {p.alloc(600), p.alloc(600), p.alloc(600)};
+        for (int i : order) p.free(e[i], 600);
+        SCOPED_TRACE(testing::Message() << order[0] << order[1] << order[2]);
+        EXPECT_EQ(p.fblocks(), 1u);
+        expectCounters(p, 8000, 8000, 0, 0);
+    } while (std::next_permutation(order.begin(), order.end()));
+}
+
+TEST(Pool, MergingIsByAdjacencyAcrossBlocks) {
+    tovPool p;
+    void* a = p.alloc(5000);
+    void* b = p.alloc(5000);  // second block
+    p.free(a, 5000);
+    p.free(b, 5000);
+    // Two blocks merge only if the heap happened to place them end to end.
+    const bool adjacent = at(a, 8000) == b || at(b, 8000) == a;
+    EXPECT_EQ(p.fblocks(), adjacent ? 1u : 2u);
+    EXPECT_EQ(p.fmem(), 16000u);
+}
+
+TEST(Pool, ReleaseEmptiesAndTheNextAllocEstablishesAgain) {
+    struct Counting : tovPool {
+        int established = 0;
+        void establish(std::size_t size) override {
+            ++established;
+            tovPool::establish(size < 20000 ? 20000 : size);
+        }
+    } p;
+    void* a = p.alloc(16);
+    p.alloc(600);
+    p.free(a, 16);
+    p.release();
+    expectCounters(p, 0, 0, 0, 0);
+    EXPECT_EQ(p.ablocks() + p.fblocks() + p.rblocks(), 0u);
+    p.alloc(16);
+    EXPECT_EQ(p.established, 2);
+    EXPECT_EQ(p.amem(), 20000u);
+}
+
+TEST(Pool, HeapFailureLeavesThePoolUnchanged) {
+    tovPool p;
+    p.alloc(7000);
+    std::ostringstream before;
+    tovLib::set(0);
+    p.print(before);
+    for (std::size_t n : {1, 2}) {  // the block, then its record
+        heapFault::failAt(n);
+        EXPECT_THROW(p.alloc(2000), std::bad_alloc);
+        std::ostringstream after;
+        p.print(after);
+        EXPECT_EQ(after.str(), before.str());
+    }
+    heapFault::failAt(0);
+    tovLib::clr(0);
+    p.alloc(2000);
+    EXPECT_EQ(p.ablocks(), 2u);
+    // A size that cannot be rounded is refused without touching the heap.
+    EXPECT_THROW(p.alloc(std::numeric_limits<std::size_t>::max() - 3), std::bad_alloc);
+}
+
+// Thousands of random requests against a shadow model of the live elements.
+TEST(Pool, RandomWorkloadKeepsElementsApartIntactAndCounted) {
+    std::mt19937 rng(20261206);
+    tovPool p;
+    struct Live {
+        std::size_t size;
+        unsigned char fill;
+    };
+    std::map<std::uintptr_t, Live> live;
+    std::size_t used = 0;
+    auto rounded = [](std::size_t n) { return n == 0 ? 8 : (n + 7) / 8 * 8; };
+
+    for (int step = 0; step < 20000; ++step) {
+        if (live.empty() || rng() % 100 < 55) {
+            std::size_t size = rng() % 10 < 8 ? rng() % 505 : 505 + rng() % 12000;
+            auto* mem = static_cast<unsigned char*>(p.alloc(size));
+            auto addr = reinterpret_cast<std::uintptr_t>(mem);
+            auto next = live.lower_bound(addr);
+            if (next != live.end()) {
+                ASSERT_LE(addr + size, next->first) << "overlaps the next element";
+            }
+            if (next != live.begin()) {
+                auto prev = std::prev(next);
+                ASSERT_LE(prev->first + prev->second.size, addr) << "overlaps the previous element";
+            }
+            auto fill = static_cast<unsigned char>(step);
+            std::memset(mem, fill, size);
+            live[addr] = {size, fill};
+            used += rounded(size);
+        } else {
+            auto it = live.begin();
+            std::advance(it, rng() % live.size());
+            auto* mem = reinterpret_cast<unsigned char*>(it->first);
+            for (std::size_t i = 0; i < it->second.size; ++i)
+                ASSERT_EQ(mem[i], it->second.fill) << "element contents changed";
+            p.free(mem, it->second.size);
+            used -= rounded(it->second.size);
+            live.erase(it);
+        }
+        ASSERT_EQ(p.umem(), used);
+        ASSERT_EQ(p.amem(), p.fmem() + p.rmem() + p.umem());
+    }
+}
+
+}  // namespace
