@@ -174,12 +174,16 @@ TEST_F(PoolRegistry, PrintAllListsNewestFirstWithTotals) {
 }
 
 TEST_F(PoolRegistry, TotalsAboveTwoToThe31PrintUnsigned) {
-    if (sizeof(std::size_t) < 8) GTEST_SKIP() << "needs more than 2 GiB of address space";
-    tovPool p;
-    p.alloc((std::size_t{1} << 31) + 8);  // a block of its own, never touched
+    tovPool p1, p2;  // two blocks of their own, never touched
+    try {
+        p1.alloc((std::size_t{1} << 30) + 8);
+        p2.alloc((std::size_t{1} << 30) + 8);
+    } catch (const std::bad_alloc&) {
+        GTEST_SKIP() << "no room for two 1 GiB blocks";
+    }
     std::ostringstream all;
     tovPool::printAll(all);
-    EXPECT_NE(all.str().find("*** Total: Alloc=2147483656 Used=2147483656 Free=0 Recycled=0 ***\n"),
+    EXPECT_NE(all.str().find("*** Total: Alloc=2147483664 Used=2147483664 Free=0 Recycled=0 ***\n"),
               std::string::npos)
         << all.str();
 }
