@@ -31,6 +31,8 @@ tovObject& tovObject::operator=(const tovObject&) { return *this; }
 
 tovObject::~tovObject() = default;
 
+void tovObject::destroy() { delete this; }
+
 void* tovObject::operator new(std::size_t size, tovPool* pool) {
     if (!pool) pool = tovPool::mainPool();
     void* mem = pool ? pool->alloc(size) : ::operator new(size);

@@ -84,7 +84,7 @@ public:
     /// count already at 0 goes to -1 and nothing is destroyed; an object without a
     /// pool is never counted nor destroyed.
     void down() {
-        if (_pool && --_refCount == 0) delete this;
+        if (_pool && --_refCount == 0) destroy();
     }
 
     /// Carves the object from `pool` (null: the main pool, or the heap when there is
@@ -102,6 +102,10 @@ protected:
     static void releaseUnbuilt(void* p, std::size_t size);
 
 private:
+    // Out of line, so that inlining down() into code that holds an automatic object
+    // never shows the compiler a `delete` of it.
+    void destroy();
+
     tovPool* _pool;
     std::int32_t _refCount;
 };
