@@ -7,6 +7,8 @@
 //    reference counting, and allocation from memory pools;
 //  - tovPool: memory pools that recycle small elements by size class, merge large free
 //    segments, and give their memory back in one piece;
+//  - containers holding objects by counted reference behind one iterator protocol:
+//    tovFifo, tovList, tovSList and the 4191-bucket hash table tovHash<4191>;
 //  - tovLib: process-wide services (the diagnostic flag bank, indentation).
 //
 // All of it is single-threaded: use the library from one thread at a time.
@@ -20,5 +22,11 @@
 #include "object/tovClassNames.h"
 #include "object/tovObject.h"
 #include "pool/tovPool.h"
+#include "container/tovContainer.h"
+#include "container/tovLinkObj.h"
+#include "container/tovFifo.h"
+#include "container/tovList.h"
+#include "container/tovSList.h"
+#include "container/tovHash.h"
 
 #endif

@@ -1,0 +1,40 @@
+// Internal: the node-chain walks shared by the FIFO and the two lists.
+#ifndef TOVLIB_TOVCHAIN_H
+#define TOVLIB_TOVCHAIN_H
+
+#include "container/tovLinkObj.h"
+
+namespace tovChain {
+
+/// A node for `o` in `o`'s own pool (the heap when it has none); takes a reference.
+inline tovLinkObj* makeNode(tovObject& o) { return new (o.getPool()) tovLinkObj(o); }
+
+/// The first element from `node` on that declares itself equal to `key`.
+inline tovObject* find(const tovLinkObj* node, const tovObject& key) {
+    for (; node; node = node->_next)
+        if (node->getObj().isEqual(key)) return &node->getObj();
+    return nullptr;
+}
+
+/// The link (`*head` or a node's `_next`) that points at the first node whose element
+/// declares itself equal to `key`, or null; `before` receives the node ahead of it.
+inline tovLinkObj** findLink(tovLinkObj** head, const tovObject& key, tovLinkObj*& before) {
+    before = nullptr;
+    for (tovLinkObj** link = head; *link; link = &(*link)->_next) {
+        if ((*link)->getObj().isEqual(key)) return link;
+        before = *link;
+    }
+    return nullptr;
+}
+
+/// Deletes the nodes from `head` on, in chain order, each releasing its element.
+inline void deleteAll(tovLinkObj*& head) {
+    while (tovLinkObj* node = head) {
+        head = node->_next;
+        delete node;
+    }
+}
+
+}  // namespace tovChain
+
+#endif

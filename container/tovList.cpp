@@ -1,0 +1,56 @@
+// tovList and tovListIter.
+#include "container/tovList.h"
+
+#include "container/tovChain.h"
+
+tovList::~tovList() { removeAll(); }
+
+bool tovList::isA(const char* name) const { return name == tovListClass || tovContainer::isA(name); }
+
+const char* tovList::className() const { return tovListClass; }
+
+tovObject& tovList::add(tovObject& o) {
+    tovLinkObj* node = tovChain::makeNode(o);
+    node->_next = _first;
+    _first = node;
+    ++_count;
+    return o;
+}
+
+tovObject* tovList::find(const tovObject& key) const { return tovChain::find(_first, key); }
+
+tovIterator* tovList::newIterator() const { return new (getPool()) tovListIter(this); }
+
+bool tovList::remove(tovObject& key) {
+    tovLinkObj* before;
+    tovLinkObj** link = tovChain::findLink(&_first, key, before);
+    if (!link) return false;
+    tovLinkObj* node = *link;
+    --_count;
+    *link = node->_next;
+    delete node;
+    return true;
+}
+
+void tovList::removeAll() {
+    _count = 0;
+    tovChain::deleteAll(_first);
+}
+
+tovListIter::tovListIter(const tovList* list) : _current(list->_first), _start(list->_first) {}
+
+tovListIter::~tovListIter() = default;
+
+bool tovListIter::isA(const char* name) const {
+    return name == tovListIterClass || tovIterator::isA(name);
+}
+
+const char* tovListIter::className() const { return tovListIterClass; }
+
+bool tovListIter::done() const { return !_current; }
+
+tovObject& tovListIter::get() const { return _current->getObj(); }
+
+void tovListIter::next() { _current = _current->_next; }
+
+void tovListIter::reset() { _current = _start; }

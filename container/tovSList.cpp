@@ -1,0 +1,61 @@
+// tovSList and tovSListIter.
+#include "container/tovSList.h"
+
+#include "container/tovChain.h"
+
+tovSList::~tovSList() { removeAll(); }
+
+bool tovSList::isA(const char* name) const { return name == tovSListClass || tovContainer::isA(name); }
+
+const char* tovSList::className() const { return tovSListClass; }
+
+// The new object is asked, with each element as argument; the walk stops at the first
+// element it sorts strictly before, so equal elements keep their order of insertion.
+// The node is made after the walk, so a failure of either leaves the list as it was.
+tovObject& tovSList::add(tovObject& o) {
+    tovLinkObj** link = &_first;
+    while (*link && o.objcmp((*link)->getObj()) >= 0) link = &(*link)->_next;
+    tovLinkObj* node = tovChain::makeNode(o);
+    node->_next = *link;
+    *link = node;
+    ++_count;
+    return o;
+}
+
+tovObject* tovSList::find(const tovObject& key) const { return tovChain::find(_first, key); }
+
+tovIterator* tovSList::newIterator() const { return new (getPool()) tovSListIter(this); }
+
+bool tovSList::remove(tovObject& key) {
+    tovLinkObj* before;
+    tovLinkObj** link = tovChain::findLink(&_first, key, before);
+    if (!link) return false;
+    tovLinkObj* node = *link;
+    --_count;
+    *link = node->_next;
+    delete node;
+    return true;
+}
+
+void tovSList::removeAll() {
+    _count = 0;
+    tovChain::deleteAll(_first);
+}
+
+tovSListIter::tovSListIter(const tovSList* list) : _current(list->_first), _start(list->_first) {}
+
+tovSListIter::~tovSListIter() = default;
+
+bool tovSListIter::isA(const char* name) const {
+    return name == tovSListIterClass || tovIterator::isA(name);
+}
+
+const char* tovSListIter::className() const { return tovSListIterClass; }
+
+bool tovSListIter::done() const { return !_current; }
+
+tovObject& tovSListIter::get() const { return _current->getObj(); }
+
+void tovSListIter::next() { _current = _current->_next; }
+
+void tovSListIter::reset() { _current = _start; }
