@@ -18,6 +18,8 @@ function(tovlib_library_options target)
   # (and onto the link line, where LTO optimises again).
   target_compile_options(${target} PUBLIC $<$<CXX_COMPILER_ID:GNU>:-fno-lifetime-dse>)
   target_link_options(${target} PUBLIC $<$<CXX_COMPILER_ID:GNU>:-fno-lifetime-dse>)
+  # The stopwatch keeps 64-bit calendar times; 32-bit glibc needs this to convert them.
+  target_compile_definitions(${target} PRIVATE _FILE_OFFSET_BITS=64 _TIME_BITS=64)
   # Calls inside the library go straight to the function, not through the PLT.
   target_compile_options(${target} PRIVATE -fno-semantic-interposition)
   if(NOT TOVLIB_SANITIZE)

@@ -1,10 +1,34 @@
-// tovLib: the library's process-wide services (flag bank and indentation buffer).
+// tovLib: the library's process-wide services: start-up and reset, the temporary
+// string area, the flag bank, the indentation buffer and the stopwatch.
 #ifndef TOVLIB_TOVSERVICES_H
 #define TOVLIB_TOVSERVICES_H
 
+#include <cstdint>
+#include <iosfwd>
+
 #include "lib/tovExport.h"
 
+class tovPool;
+
+/// One reading of the stopwatch: three points, each a calendar time (seconds since
+/// 1970-01-01 UTC) and a process-clock reading in milliseconds.
+struct TOV_API tovTime {
+    std::int64_t startTime;
+    std::int32_t startClock;
+    std::int64_t sectionTime;
+    std::int32_t sectionClock;
+    std::int64_t lastTime;
+    std::int32_t lastClock;
+};
+
 /// The process-wide services of tovlib, as static operations of one class.
+///
+/// Start-up: the main pool exists from load on. Call init() before making the first
+/// string handle or named object; it makes the main string table. tempInit() opens a
+/// temporary string area: while it is open, new handles intern their text in a
+/// temporary table whose pool tempReset() throws away in one piece. reset() forgets
+/// both tables and releases every pool whose release flag is set (tovPool::releaseAll):
+/// handles and named objects made before it must not be used after it.
 ///
 /// The flag bank is a row of 200 numbered switches, all false at load. The library's
 /// own dump and print operations read flags 0, 1, 3, 4, 5 and 6 to decide how much
@@ -14,6 +38,30 @@
 /// All state is static and unsynchronised: use the library from one thread at a time.
 class TOV_API tovLib {
 public:
+    /// Makes the main string table if there is none (in the main pool); clears all
+    /// flags when `clearFlags` is true.
+    static void init(bool clearFlags);
+    /// reset(), then init(clearFlags): always a new, empty main table.
+    static void reInit(bool clearFlags);
+    /// Forgets both string tables, then releases all pools. Flags stay as they are.
+    static void reset();
+    /// Opens the temporary area: the temporary table in `pool`, or in a new pool when
+    /// `pool` is null (an existing temporary table stays). If no pool can be made,
+    /// std::bad_alloc passes and the area stays closed.
+    static void tempInit(tovPool* pool);
+    /// Releases the pool of the temporary table, with everything carved from it, and
+    /// forgets the table. The pool itself stays registered and usable.
+    static void tempReset();
+
+    /// Starts the stopwatch; returns a copy of the record.
+    static tovTime startTimer();
+    /// Ends a section: writes `label` (when not empty; null counts as empty) and the
+    /// section's start, end and elapsed seconds.
+    static std::ostream& sectionTimer(std::ostream& os, const char* label);
+    /// Writes the starting and ending calendar times since startTimer() and the
+    /// elapsed seconds. The stopwatch goes on running.
+    static std::ostream& stopTimer(std::ostream& os);
+
     /// Number of flags in the bank; valid indexes are 0 to flagCount - 1.
     static constexpr int flagCount = 200;
     /// Longest run of blanks that space() produces.
@@ -34,8 +82,11 @@ public:
     static char* space(int n);
 
 private:
+    static tovTime updateTimer();
+
     static bool _f[flagCount];
     static char _buffer[maxSpace + 1];
+    static tovTime _time;
 };
 
 #endif

@@ -9,7 +9,10 @@
 //    segments, and give their memory back in one piece;
 //  - containers holding objects by counted reference behind one iterator protocol:
 //    tovFifo, tovList, tovSList and the 4191-bucket hash table tovHash<4191>;
-//  - tovLib: process-wide services (the diagnostic flag bank, indentation).
+//  - interned strings: string tables of unique texts (tovStringTbl, tovStrElem),
+//    handles that compare by identity (tovString), and named objects (tovNamedObj);
+//  - tovLib: process-wide services: start-up and reset, the temporary string area,
+//    the diagnostic flag bank, indentation, and a stopwatch.
 //
 // All of it is single-threaded: use the library from one thread at a time.
 
@@ -28,5 +31,9 @@
 #include "container/tovList.h"
 #include "container/tovSList.h"
 #include "container/tovHash.h"
+#include "string/tovStrElem.h"
+#include "string/tovStringTbl.h"
+#include "string/tovString.h"
+#include "string/tovNamedObj.h"
 
 #endif

@@ -1,0 +1,42 @@
+// tovNamedObj: the name handle in the object's own pool; name-based identity.
+#include "string/tovNamedObj.h"
+
+#include <ostream>
+
+#include "lib/tovServices.h"
+
+tovNamedObj::tovNamedObj(const tovString& name) : _name(new (getPool()) tovString(name)) {}
+
+tovNamedObj::~tovNamedObj() { delete _name; }
+
+unsigned int tovNamedObj::hash(int n) const { return _name->hash(n); }
+
+std::ostream& tovNamedObj::dump(std::ostream& os, int indent, int nl) const {
+    tovObject::dump(os, indent, 0);
+    int nameIndent = 0;
+    if (tovLib::get(4)) {
+        os << '\n';
+        nameIndent = indent + 1;
+    }
+    return name().dump(os, nameIndent, nl);
+}
+
+bool tovNamedObj::isEqual(const tovObject& other) const {
+    if (&other == this) return true;
+    if (other.isA(tovNamedObjClass)) return static_cast<const tovNamedObj&>(other)._name->_elem == _name->_elem;
+    if (other.isA(tovStringClass)) return static_cast<const tovString&>(other)._elem == _name->_elem;
+    return false;
+}
+
+int tovNamedObj::objcmp(const tovObject& other) const {
+    if (&other == this) return 0;
+    if (other.isA(tovNamedObjClass)) return name().objcmp(static_cast<const tovNamedObj&>(other).name());
+    if (other.isA(tovStringClass)) return name().objcmp(other);
+    return tovObject::objcmp(other);
+}
+
+bool tovNamedObj::isA(const char* name) const { return name == tovNamedObjClass || tovObject::isA(name); }
+
+const char* tovNamedObj::className() const { return tovNamedObjClass; }
+
+const tovString& tovNamedObj::name() const { return *_name; }

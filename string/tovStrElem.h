@@ -1,0 +1,51 @@
+// tovStrElem: one interned text, owned by a string table.
+#ifndef TOVLIB_TOVSTRELEM_H
+#define TOVLIB_TOVSTRELEM_H
+
+#include <iosfwd>
+
+#include "lib/tovExport.h"
+#include "object/tovObject.h"
+
+class tovString;
+
+/// An interned string: its own copy of a text, in its pool (or on the heap). String
+/// tables hold elements; handles (tovString) refer to them. Two elements are equal
+/// when their texts are identical; they order by unsigned bytes and hash with the
+/// library's string hash (h = 1, then h * 257 + each byte taken as signed).
+class TOV_API tovStrElem : public tovObject {
+public:
+    /// Copies `s` (not null) into storage from the element's pool, else the heap.
+    /// Throws std::bad_alloc when no storage can be had.
+    explicit tovStrElem(const char* s);
+    /// Gives the text's storage back; does not take the element out of its table.
+    ~tovStrElem() override;
+    tovStrElem(const tovStrElem&) = delete;
+    tovStrElem& operator=(const tovStrElem&) = delete;
+
+    /// The string hash of the text, modulo `n`.
+    unsigned int hash(int n) const override;
+    /// The text and a blank at `indent`; with flag 4 the object line comes first and
+    /// the text follows on it.
+    std::ostream& dump(std::ostream& os, int indent, int nl) const override;
+    /// True for this element and for another element with an identical text.
+    bool isEqual(const tovObject& other) const override;
+    /// By text (unsigned bytes) against elements, by address against anything else.
+    int objcmp(const tovObject& other) const override;
+    bool isA(const char* name) const override;
+    const char* className() const override;
+
+    /// The element's own text; do not change or free it.
+    operator char*() const { return _text; }
+    /// A new handle on this element, carved from the element's pool (the main pool,
+    /// or the heap, when it has none). The library never destroys it: it lives until
+    /// its pool is released.
+    operator tovString&();
+
+    TOV_OBJECT_OPERATORS(tovStrElem)
+
+private:
+    char* _text;
+};
+
+#endif

@@ -1,0 +1,55 @@
+// tovString: a light handle on an interned string, equal by identity.
+#ifndef TOVLIB_TOVSTRING_H
+#define TOVLIB_TOVSTRING_H
+
+#include <iosfwd>
+
+#include "lib/tovExport.h"
+#include "object/tovObject.h"
+#include "string/tovStrElem.h"
+
+/// A string value that refers to one interned element and holds no characters.
+///
+/// Handles made from the same text through the same table share one element, so
+/// equality is one pointer comparison; order compares the texts by unsigned bytes,
+/// and the hash is the text's. A handle takes no reference on its element: it is
+/// valid while the element stays in its table and its pool is not released (see
+/// tovLib::reset and tovLib::tempReset). Handles compare with named objects by name.
+class TOV_API tovString : public tovObject {
+public:
+    /// Interns `s` (null counts as "") in the temporary table if one is open, else in
+    /// the main table (made on demand if there is none).
+    tovString(const char* s);
+    /// A handle on the live element `e`; nothing is interned.
+    tovString(tovStrElem* e);
+    /// Refers to the same element; pool and count are the new handle's own.
+    tovString(const tovString& other);
+    /// A handle stays on the element it was made for.
+    tovString& operator=(const tovString&) = delete;
+    ~tovString() override;
+
+    /// The element's text; do not change or free it.
+    operator char*() const;
+
+    /// The hash of the text.
+    unsigned int hash(int n) const override;
+    /// With flag 4 the handle's own line first; then the element's dump one further in.
+    std::ostream& dump(std::ostream& os, int indent, int nl) const override;
+    /// Same element: against handles, and against named objects by their name.
+    bool isEqual(const tovObject& other) const override;
+    /// By text against handles and named objects, by address against anything else.
+    int objcmp(const tovObject& other) const override;
+    bool isA(const char* name) const override;
+    const char* className() const override;
+
+    TOV_OBJECT_OPERATORS(tovString)
+
+private:
+    friend class tovNamedObj;
+    /// The element of `o` when it is a handle or a named object, else null.
+    static const tovStrElem* elementOf(const tovObject& o);
+
+    tovStrElem* _elem;
+};
+
+#endif
