@@ -1,0 +1,474 @@
+// Tests of the containers: the shared protocol, each container's order, the hash
+// table's buckets, reference counting through the link nodes, and the dump texts.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <new>
+#include <sstream>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <tovlib.h>
+
+#include "heap_fault.h"
+
+namespace {
+
+constexpr std::size_t rounded(std::size_t n) { return (n + 7) / 8 * 8; }
+
+// A lookup key with a chosen bucket. Its own isEqual is identity.
+struct Key : tovObject {
+    explicit Key(int k = 0, unsigned int b = 0) : key(k), bucket(b) {}
+    unsigned int hash(int) const override { return bucket; }
+    TOV_OBJECT_OPERATORS(Key)
+    int key;
+    unsigned int bucket;
+};
+
+// An element equal to any Key with its key (while a Key only equals itself), ordered
+// by key, dumped as "item<key>", and recording its destruction.
+struct Item : Key {
+    using Key::Key;
+    ~Item() override { gone.push_back(key); }
+    bool isEqual(const tovObject& other) const override {
+        const auto* k = dynamic_cast<const Key*>(&other);
+        return k && k->key == key;
+    }
+    int objcmp(const tovObject& other) const override {
+        const int k = dynamic_cast<const Key&>(other).key;
+        return (key > k) - (key < k);
+    }
+    std::ostream& dump(std::ostream& os, int indent, int nl) const override {
+        return os << tovLib::space(indent) << "item" << key << (nl ? "\n" : "");
+    }
+    static inline std::vector<int> gone;
+};
+
+using Seq = std::vector<const tovObject*>;
+
+// The elements from the iterator's position to the end.
+Seq drain(tovIterPtr& it) {
+    Seq s;
+    while (it) s.push_back(&it++);
+    return s;
+}
+
+Seq visit(const tovContainer& c) {
+    tovIterPtr it(c);
+    return drain(it);
+}
+
+std::string dumped(const tovObject& o, int indent, int nl) {
+    std::ostringstream os;
+    o.dump(os, indent, nl);
+    return os.str();
+}
+
+// isA answers exactly for the names in `chain`, by pointer; className is the first.
+template <class T>
+void expectChain(const T& o, std::initializer_list<const char*> chain) {
+    static const char* const all[] = {
+        tovObjectClass,   tovPoolClass,      tovContainerClass, tovIteratorClass, tovIterPtrClass,
+        tovLinkObjClass,  tovFifoClass,      tovFifoIterClass,  tovListClass,     tovListIterClass,
+        tovSListClass,    tovSListIterClass, tovHashClass,      tovHashIterClass, tovStrElemClass,
+        tovStringClass,   tovStringTblClass, tovNamedObjClass,  tovSptrClass};
+    for (const char* name : all)
+        EXPECT_EQ(o.isA(name), std::find(chain.begin(), chain.end(), name) != chain.end())
+            << *chain.begin() << " isA " << name;
+    const std::string copy = *chain.begin();
+    EXPECT_FALSE(o.isA(copy.c_str()));  // the text is never compared
+    EXPECT_EQ(o.className(), *chain.begin());
+}
+
+// Adds `o` with the very next heap allocation failing.
+void addFailing(tovContainer& c, tovObject& o) {
+    heapFault::failAt(1);
+    c.add(o);
+}
+
+class Containers : public testing::Test {
+protected:
+    void SetUp() override {
+        tovLib::clrAll();
+        Item::gone.clear();
+    }
+    void TearDown() override {
+        heapFault::failAt(0);
+        tovLib::clrAll();
+    }
+    tovPool pool;
+};
+
+// --- The protocol, for every container
+
+template <class C>
+class Protocol : public Containers {};
+
+using Kinds = testing::Types<tovFifo, tovList, tovSList, tovHash<4191>>;
+// Numbered, as test discovery expects; the listing names each type.
+struct ByIndex {
+    template <class>
+    static std::string GetName(int i) { return std::to_string(i); }
+};
+TYPED_TEST_SUITE(Protocol, Kinds, ByIndex);
+
+TYPED_TEST(Protocol, EmptyContainer) {
+    TypeParam c;
+    Key k(1);
+    EXPECT_EQ(c.count(), 0);
+    EXPECT_TRUE(c.empty());
+    tovIterPtr it(c);
+    EXPECT_EQ(static_cast<int>(it), 0);
+    EXPECT_EQ(c.find(k), nullptr);
+    EXPECT_FALSE(c.remove(k));
+    EXPECT_EQ(dumped(c, 2, 1), "  " + std::string(c.className()) + " \n");
+    tovIterPtr none(static_cast<tovIterator*>(nullptr));  // a handle on no iterator must delete nothing
+}
+
+TYPED_TEST(Protocol, IteratorSteps) {
+    Item a(1), b(2);
+    TypeParam c;
+    c.add(a);
+    c.add(b);
+    const Seq v = visit(c);
+    ASSERT_EQ(v.size(), 2u);
+    tovIterPtr it(c);
+    EXPECT_EQ(static_cast<int>(it), 1);  // exactly 1, not just any non-zero value
+    EXPECT_EQ(&it++, v[0]);
+    EXPECT_EQ(&it++, v[1]);  // on the last: returns it, not what follows, and ends
+    EXPECT_EQ(static_cast<int>(it), 0);
+    it.reset();
+    EXPECT_EQ(&it(), v[0]);
+    EXPECT_EQ(&++it, v[1]);  // pre-increment returns the new current element
+
+    tovIterator* bare = c.newIterator();  // the iterator's own conversion, without a handle
+    EXPECT_EQ(static_cast<int>(*bare), 1);
+    bare->next();
+    bare->next();
+    EXPECT_EQ(static_cast<int>(*bare), 0);
+    delete bare;
+}
+
+TYPED_TEST(Protocol, IteratorsComeFromTheContainersPool) {
+    auto* c = new (&this->pool) TypeParam;
+    const std::size_t used = this->pool.umem();
+    EXPECT_EQ(tovIterPtr(c)->getPool(), &this->pool);
+    EXPECT_EQ(this->pool.umem(), used);  // a handle that leaked its iterator would keep it here
+    delete c;
+    TypeParam automatic;  // no pool of its own: the main pool
+    EXPECT_EQ(tovIterPtr(automatic)->getPool(), tovPool::mainPool());
+}
+
+TYPED_TEST(Protocol, ReferencesFollowTheNodes) {
+    tovPool& pool = this->pool;
+    Item local(3);
+    TypeParam c;
+    auto* a = new (&pool) Item(1);
+    c.add(*a);
+    // The node lives in the element's pool, not the container's.
+    EXPECT_EQ(pool.umem(), rounded(sizeof(Item)) + rounded(sizeof(tovLinkObj)));
+    c.add(*a);
+    EXPECT_EQ(c.count(), 2);
+    EXPECT_EQ(a->refCount(), 2);
+    EXPECT_TRUE(c.remove(*a));
+    EXPECT_EQ(a->refCount(), 1);
+    EXPECT_TRUE(Item::gone.empty());
+    c.removeAll();  // one release per node: the second one destroys it
+    EXPECT_EQ(Item::gone, std::vector<int>{1});
+    EXPECT_EQ(pool.umem(), 0u);  // element and both nodes are back
+    EXPECT_EQ(c.count(), 0);
+    EXPECT_EQ(visit(c), Seq{});
+
+    auto* b = new (&pool) Item(2);
+    b->up();
+    {
+        TypeParam holder;
+        holder.add(*b);
+    }
+    EXPECT_EQ(b->refCount(), 1);  // the container's end gives back its own share, no more
+    b->down();
+    EXPECT_EQ(Item::gone, (std::vector<int>{1, 2}));
+
+    // An element without a pool is never counted nor destroyed; its node is on the heap.
+    const std::size_t mainUsed = tovPool::mainPool()->umem();
+    c.add(local);
+    c.add(local);
+    EXPECT_EQ(local.refCount(), 0);
+    EXPECT_EQ(tovPool::mainPool()->umem(), mainUsed);  // a node must not fall back to the main pool
+    EXPECT_TRUE(c.remove(local));
+    c.removeAll();
+    EXPECT_EQ(Item::gone, (std::vector<int>{1, 2}));
+}
+
+TYPED_TEST(Protocol, LookupAsksTheStoredElement) {
+    tovPool& pool = this->pool;
+    TypeParam c;
+    auto* stored = new (&pool) Item(7);
+    auto* key = new (&pool) Key(7);
+    key->up();
+    ASSERT_FALSE(key->isEqual(*stored));  // asking the key would never match
+    c.add(*stored);
+    EXPECT_EQ(c.find(*key), stored);
+    EXPECT_EQ(c.tovContainer::find(*key), stored);
+    Key other(8);
+    EXPECT_EQ(c.find(other), nullptr);
+    EXPECT_FALSE(c.remove(other));
+    EXPECT_TRUE(c.remove(*key));
+    EXPECT_EQ(Item::gone, std::vector<int>{7});  // the element found is released, not the key
+    EXPECT_EQ(key->refCount(), 1);
+    EXPECT_EQ(c.count(), 0);
+    key->down();
+    EXPECT_EQ(pool.umem(), 0u);
+}
+
+TYPED_TEST(Protocol, FailedAddChangesNothing) {
+    Item held(1), loose(2);
+    TypeParam c;
+    c.add(held);
+    // Without a pool the node comes from the heap.
+    EXPECT_THROW(addFailing(c, loose), std::bad_alloc);
+    // In a pool whose block is full the node needs a new block from the heap.
+    tovPool full;
+    auto* pooled = new (&full) Item(3);
+    full.alloc(full.fmem());
+    EXPECT_THROW(addFailing(c, *pooled), std::bad_alloc);
+    EXPECT_EQ(pooled->refCount(), 0);
+    EXPECT_EQ(full.amem(), 8000u);
+    EXPECT_EQ(c.count(), 1);
+    if constexpr (std::is_same_v<TypeParam, tovHash<4191>>) {
+        EXPECT_EQ(c.col(), 0u);  // the collision is counted only once the node exists
+    }
+    EXPECT_EQ(visit(c), Seq{&held});
+    c.add(*pooled);  // still usable afterwards
+    c.removeAll();
+    EXPECT_EQ(Item::gone, std::vector<int>{3});
+}
+
+// --- Class identity of every container class and its iterator
+
+TEST_F(Containers, ClassIdentity) {
+    tovFifo f;
+    tovList l;
+    tovSList s;
+    tovHash<4191> h;
+    const struct { const tovContainer& c; const char* name; const char* iter; } rows[] = {
+        {f, tovFifoClass, tovFifoIterClass},
+        {l, tovListClass, tovListIterClass},
+        {s, tovSListClass, tovSListIterClass},
+        {h, tovHashClass, tovHashIterClass}};
+    for (const auto& row : rows) {
+        expectChain<tovObject>(row.c, {row.name, tovContainerClass, tovObjectClass});
+        tovIterPtr it(row.c);
+        expectChain<tovObject>(*it.operator->(), {row.iter, tovIteratorClass, tovObjectClass});
+    }
+    tovObject o;
+    expectChain(tovLinkObj(o), {tovLinkObjClass});
+    expectChain(tovIterPtr(static_cast<tovIterator*>(nullptr)), {tovIterPtrClass});
+}
+
+// --- FIFO
+
+TEST_F(Containers, FifoGoesOldestFirst) {
+    Item a(1), b(2), c(2), d(4), e(5);
+    tovFifo f;
+    for (Item* o : {&a, &b, &c}) f.add(*o);
+    EXPECT_EQ(visit(f), (Seq{&a, &b, &c}));
+    EXPECT_EQ(dumped(f, 0, 1), "tovFifo \n    item1\n    item2\n    item2\n");
+    Key two(2);
+    EXPECT_EQ(f.find(two), &b);
+    EXPECT_TRUE(f.remove(two));
+    EXPECT_TRUE(f.remove(c));
+    f.add(d);
+    EXPECT_EQ(visit(f), (Seq{&a, &d}));  // d must hang behind a, not the removed last c
+    f.remove(a);
+    f.remove(d);
+    f.add(e);
+    f.add(b);
+    EXPECT_EQ(visit(f), (Seq{&e, &b}));  // a stale last node would swallow e
+    f.removeAll();
+    f.add(c);
+    EXPECT_EQ(visit(f), Seq{&c});  // removeAll must clear the last node too
+}
+
+TEST_F(Containers, FifoReleasesOldestFirst) {
+    tovFifo f;
+    for (int k : {1, 2, 3}) f.add(*new (&pool) Item(k));
+    f.removeAll();
+    EXPECT_EQ(Item::gone, (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(Containers, FifoIteratorStartsAtTheFirstNodeOfItsTime) {
+    Item a(1), b(2), c(3);
+    tovFifo f;
+    tovIterPtr none(f);
+    f.add(a);
+    tovIterPtr early(f);
+    f.add(b);
+    EXPECT_EQ(static_cast<int>(none), 0);  // made on an empty FIFO: later adds must not revive it
+    none.reset();
+    EXPECT_EQ(static_cast<int>(none), 0);
+    EXPECT_EQ(drain(early), (Seq{&a, &b}));  // b was appended while it still ran
+    f.add(c);
+    EXPECT_EQ(static_cast<int>(early), 0);  // it had run out before c came
+    early.reset();
+    EXPECT_EQ(drain(early), (Seq{&a, &b, &c}));
+}
+
+// --- Lists
+
+TEST_F(Containers, ListGoesNewestFirst) {
+    Item a(1), b(3), c(3);
+    tovList l;
+    l.add(a);
+    tovIterPtr early(l);
+    for (Item* o : {&b, &c}) l.add(*o);
+    EXPECT_EQ(visit(l), (Seq{&c, &b, &a}));
+    EXPECT_EQ(drain(early), Seq{&a});  // later elements go in front of its start
+    early.reset();
+    EXPECT_EQ(drain(early), Seq{&a});
+    Key three(3);
+    EXPECT_EQ(l.find(three), &c);
+    EXPECT_TRUE(l.remove(three));
+    EXPECT_EQ(visit(l), (Seq{&b, &a}));  // the first removed: its successor is first
+}
+
+TEST_F(Containers, SortedListAscendsByObjcmp) {
+    Item two(2), one(1), three(3), x(5), y(5), zero(0), z(5);
+    tovSList s;
+    for (Item* o : {&two, &one, &three, &x, &y}) s.add(*o);
+    EXPECT_EQ(visit(s), (Seq{&one, &two, &three, &x, &y}));  // equal ones in insertion order
+    s.add(zero);  // below all: first
+    s.add(z);     // equal to the last: behind it, not in front
+    EXPECT_EQ(visit(s), (Seq{&zero, &one, &two, &three, &x, &y, &z}));
+    Key five(5);
+    EXPECT_EQ(s.find(five), &x);
+    EXPECT_TRUE(s.remove(five));
+    EXPECT_EQ(visit(s), (Seq{&zero, &one, &two, &three, &y, &z}));
+
+    tovObject plain[3];
+    tovSList byAddress;
+    for (int i : {1, 2, 0}) byAddress.add(plain[i]);
+    EXPECT_EQ(visit(byAddress), (Seq{&plain[0], &plain[1], &plain[2]}));
+}
+
+// --- Hash table
+
+TEST_F(Containers, HashOrderIsBucketThenNewest) {
+    Item a(1, 9), b(2, 3), c(3, 9), d(4, 0), e(6, 4190), x(5, 40), y(5, 40);
+    tovHash<4191> h;
+    for (Item* o : {&a, &e, &b, &c, &d}) h.add(*o);
+    EXPECT_EQ(visit(h), (Seq{&d, &b, &c, &a, &e}));  // first and last bucket: an off-by-one would skip one
+    tovIterPtr it(h);
+    drain(it);
+    it->next();  // a finished iterator must not scan on past the buckets
+    EXPECT_TRUE(it->done());
+    for (Item* o : {&x, &y}) h.add(*o);
+    Key five(5, 40);
+    EXPECT_EQ(h.find(five), &y);  // of two equal entries, the newer is met first
+}
+
+TEST_F(Containers, HashCollisionCount) {
+    Item b(2, 1), c(3, 2);
+    tovHash<4191> h;
+    auto* a = new (&pool) Item(1, 1);
+    h.add(*a);
+    h.add(*a);  // the same object twice: two entries in one bucket
+    EXPECT_EQ(h.count(), 2);
+    EXPECT_EQ(h.col(), 1u);
+    EXPECT_EQ(a->refCount(), 2);
+    h.remove(*a);
+    EXPECT_EQ(h.col(), 0u);
+    EXPECT_EQ(a->refCount(), 1);
+    h.add(b);
+    h.add(c);
+    EXPECT_EQ(h.col(), 1u);
+    h.remove(c);  // leaves its bucket empty: no collision to take back
+    h.remove(*a);  // behind b in its bucket, which keeps b
+    EXPECT_EQ(h.col(), 0u);
+    h.remove(b);
+    EXPECT_EQ(h.col(), 0u);  // unsigned: one decrement too many would wrap
+
+    std::vector<Item> many(6000);
+    for (std::size_t i = 0; i < many.size(); ++i) {
+        many[i].key = static_cast<int>(i);
+        many[i].bucket = static_cast<unsigned int>(i % 4191);
+        h.add(many[i]);
+    }
+    EXPECT_EQ(h.col(), 6000u - 4191u);  // every bucket holds at least one
+    for (Item& o : many) EXPECT_TRUE(h.remove(o));
+    EXPECT_EQ(h.col(), 0u);
+    for (Item& o : many) h.add(o);
+    h.removeAll();
+    EXPECT_EQ(h.col(), 0u);
+}
+
+TEST_F(Containers, HashReducesLargeClientHashes) {
+    Item a(1, 4191 + 5), b(2, 100000), c(3, 6);
+    tovHash<4191> h;
+    for (Item* o : {&a, &b, &c}) h.add(*o);
+    EXPECT_EQ(visit(h), (Seq{&a, &c, &b}));  // buckets 5, 6 and 100000 % 4191 = 3607
+    Key ka(1, 4191 + 5), kb(2, 100000);
+    EXPECT_EQ(h.find(kb), &b);
+    EXPECT_TRUE(h.remove(ka));
+    EXPECT_EQ(visit(h), (Seq{&c, &b}));
+}
+
+// --- Dumps
+
+TEST_F(Containers, DumpOfContainers) {
+    tovObject o1, o2;
+    tovFifo f;
+    for (tovObject* o : {&o1, &o2}) f.add(*o);
+    EXPECT_EQ(dumped(f, 0, 1), "tovFifo \n    tovObject \n    tovObject \n");
+    EXPECT_EQ(dumped(f, 0, 0), "tovFifo \n    tovObject     tovObject ");  // nl only for the elements
+    tovLib::set(6);
+    EXPECT_EQ(dumped(f, 0, 1), "tovFifo CT[2]\n    tovObject \n    tovObject \n");
+    tovLib::clr(6);
+
+    Item i1(1), i2(2);
+    tovList outer;
+    auto* inner = new (&pool) tovFifo;
+    for (Item* o : {&i1, &i2}) inner->add(*o);
+    outer.add(o1);
+    outer.add(*inner);
+    EXPECT_EQ(dumped(outer, 0, 1), "tovList \n    tovFifo \n        item1\n        item2\n    tovObject \n");
+
+    tovIterator* it = inner->newIterator();
+    it->up();
+    tovLib::set(0);
+    tovLib::set(3);
+    EXPECT_EQ(dumped(*it, 4, 1), "    tovFifoIter P[" + std::to_string(pool.getNum()) + "] RC[1] \n");
+    it->down();  // the last release deletes it
+}
+
+TEST_F(Containers, DumpOfAHash) {
+    Item a(1, 1), b(2, 1), c(3, 2);
+    tovHash<4191> h;
+    tovLib::set(5);
+    EXPECT_EQ(dumped(h, 0, 1), "tovHash CT[0] CL[0]\n");
+    for (Item* o : {&a, &b, &c}) h.add(*o);
+    const std::string entries = "    item2\n    item1\n    item3\n";
+    EXPECT_EQ(dumped(h, 0, 1), "tovHash CT[3] CL[1]\n" + entries);
+    tovLib::set(6);  // flag 5 writes the count whatever flag 6 says
+    EXPECT_EQ(dumped(h, 0, 1), "tovHash CT[3] CL[1]\n" + entries);
+    tovLib::clr(5);  // the container dump: flag 6 decides, no collision count
+    EXPECT_EQ(dumped(h, 0, 1), "tovHash CT[3]\n" + entries);
+    tovLib::clr(6);
+    EXPECT_EQ(dumped(h, 0, 1), "tovHash \n" + entries);
+}
+
+// --- Containers held by containers
+
+TEST_F(Containers, NestedContainerEndsWithItsLastRelease) {
+    tovList outer;
+    auto* inner = new (&pool) tovFifo;
+    for (int k : {1, 2}) inner->add(*new (&pool) Item(k));
+    outer.add(*inner);
+    EXPECT_EQ(inner->refCount(), 1);
+    EXPECT_TRUE(outer.remove(*inner));
+    EXPECT_EQ(Item::gone, (std::vector<int>{1, 2}));  // the FIFO's end released its elements
+    EXPECT_EQ(pool.umem(), 0u);
+}
+
+}  // namespace
