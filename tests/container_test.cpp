@@ -113,6 +113,20 @@ struct ByIndex {
 };
 TYPED_TEST_SUITE(Protocol, Kinds, ByIndex);
 
+// A client subclass whose constructor throws gives back exactly what it took.
+TYPED_TEST(Protocol, ThrowingSubclassGivesBackItsSize) {
+    struct Throws : TypeParam {
+        Throws() { throw std::bad_alloc(); }
+    };
+    EXPECT_THROW(new (&this->pool) Throws, std::bad_alloc);
+    EXPECT_EQ(this->pool.umem(), 0u);
+    // Small objects are recycled by size class; a hash table is large enough to go
+    // back to the free segments.
+    const std::size_t size = rounded(sizeof(TypeParam));
+    EXPECT_EQ(this->pool.rmem(), size <= 504 ? size : 0u);
+    EXPECT_EQ(this->pool.rmem() + this->pool.fmem(), this->pool.amem());
+}
+
 TYPED_TEST(Protocol, EmptyContainer) {
     TypeParam c;
     Key k(1);

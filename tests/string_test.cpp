@@ -120,6 +120,23 @@ TEST_F(Strings, FailedInterningLeavesTheTableUnchanged) {
     tovPool::setMainPool(main);
 }
 
+TEST_F(Strings, FailedConstructionGivesBackTheExactSize) {
+    // The object takes the last bytes of its pool's block; what its constructor
+    // allocates next needs a new block, which the heap refuses.
+    tovString key("abc");
+    tovPool p, q;
+    p.alloc(8000 - rounded(sizeof(tovStrElem)));
+    q.alloc(8000 - rounded(sizeof(tovNamedObj)));
+    heapFault::failAt(1);
+    EXPECT_THROW(new (&p) tovStrElem("abc"), std::bad_alloc);
+    heapFault::failAt(1);
+    EXPECT_THROW(new (&q) tovNamedObj(key), std::bad_alloc);
+    heapFault::failAt(0);
+    EXPECT_EQ(p.rmem(), rounded(sizeof(tovStrElem)));
+    EXPECT_EQ(q.rmem(), rounded(sizeof(tovNamedObj)));
+    EXPECT_EQ(p.umem() + q.umem(), 16000u - p.rmem() - q.rmem());
+}
+
 TEST_F(Strings, ElementDump) {
     tovStrElem& abc = table->addStrElem("abc");
     EXPECT_EQ(dumped(abc, 4, 1), "    abc \n");
