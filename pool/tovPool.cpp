@@ -9,17 +9,11 @@
 
 namespace {
 
-constexpr std::size_t unit = 8;
 constexpr std::size_t smallestBlock = 8000;
 // The smallest free segment: one that can hold its own header. With 8-byte rounding
 // on a 64-bit target this is 16, so a split never leaves an 8-byte remainder.
 constexpr std::size_t headerSize = sizeof(void*) + sizeof(std::size_t);  // a Segment
 
-// 0 counts as 8: a zero-byte element would be memory still listed as free. A size so
-// large that rounding wraps yields 0, which carve() refuses.
-inline std::size_t roundUp(std::size_t size) {
-    return size == 0 ? unit : (size + unit - 1) & ~(unit - 1);
-}
 
 inline std::uintptr_t addr(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
 
@@ -59,19 +53,6 @@ bool tovPool::isA(const char* name) const { return name == tovPoolClass; }
 
 const char* tovPool::className() const { return tovPoolClass; }
 
-void* tovPool::alloc(std::size_t size) {
-    const std::size_t r = roundUp(size);
-    if (r / unit < sizeClasses) {
-        if (Element* e = _recycled[r / unit]) {
-            _recycled[r / unit] = e->next;
-            _rmem -= r;
-            _umem += r;
-            return e;
-        }
-    }
-    return carve(r);
-}
-
 // No recycled element of the class: first fit over the free segments, adding blocks
 // until one fits. A segment is taken whole when it is exactly the request, and split
 // only when the remainder can still hold a segment header.
@@ -103,7 +84,7 @@ void* tovPool::carve(std::size_t r) {
 }
 
 void tovPool::addblock(std::size_t size) {
-    const std::size_t r = roundUp(size);
+    const std::size_t r = rounded(size);
     std::size_t b = r < smallestBlock ? smallestBlock : r;
     // A block the request could neither take whole nor split would be added again and
     // again; make it exactly the request instead.
@@ -129,19 +110,6 @@ void tovPool::addblock(std::size_t size) {
     _blocks = record;
     _amem += b;
     _fmem += b;
-}
-
-void tovPool::free(void* p, std::size_t size) {
-    const std::size_t r = roundUp(size);
-    if (r / unit < sizeClasses) {
-        auto* e = static_cast<Element*>(p);
-        e->next = _recycled[r / unit];
-        _recycled[r / unit] = e;
-        _rmem += r;
-        _umem -= r;
-        return;
-    }
-    freeLarge(p, r);
 }
 
 // Inserts p into the address-ordered free list and merges it with the neighbours it

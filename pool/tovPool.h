@@ -63,11 +63,34 @@ public:
 
     /// An element of at least `size` bytes (0 counts as 8), 8-aligned within its block.
     /// Never returns null: throws std::bad_alloc when the heap cannot supply a block,
-    /// leaving the pool unchanged.
-    void* alloc(std::size_t size);
+    /// leaving the pool unchanged. A recycled element is handed out inline, with one
+    /// list head read and written.
+    void* alloc(std::size_t size) {
+        const std::size_t r = rounded(size);
+        if (r < smallLimit) {
+            if (Element* e = _recycled[r / 8]) {
+                _recycled[r / 8] = e->next;
+                _rmem -= r;
+                _umem += r;
+                return e;
+            }
+        }
+        return carve(r);
+    }
     /// Gives back an element taken from this pool with a size of the same rounded size.
     /// Nothing is checked: a wrong size or pointer corrupts the pool.
-    void free(void* p, std::size_t size);
+    void free(void* p, std::size_t size) {
+        const std::size_t r = rounded(size);
+        if (r < smallLimit) {
+            auto* e = static_cast<Element*>(p);
+            e->next = _recycled[r / 8];
+            _recycled[r / 8] = e;
+            _rmem += r;
+            _umem -= r;
+            return;
+        }
+        freeLarge(p, r);
+    }
 
     /// Bytes taken from the heap: the sum of all block sizes.
     std::size_t amem() const { return _amem; }
@@ -109,7 +132,18 @@ public:
 private:
     struct Block;
     struct Segment;
-    struct Element;
+    // A recycled element keeps only its link; the rest is what the client left there.
+    struct Element {
+        Element* next;
+    };
+
+    /// Rounded sizes below this are recycled by class; larger ones go to the segments.
+    static constexpr std::size_t smallLimit = 8 * sizeClasses;
+    /// `size` rounded up to a multiple of 8, with 0 counting as 8; 0 when rounding
+    /// would wrap (carve refuses it).
+    static std::size_t rounded(std::size_t size) {
+        return ((size | static_cast<std::size_t>(size == 0)) + 7) & ~std::size_t{7};
+    }
 
     void addblock(std::size_t size);
     void* carve(std::size_t rounded);

@@ -20,9 +20,4 @@ struct tovPool::Segment {
     std::size_t size;
 };
 
-// A recycled element keeps only its link; the rest is what the client left there.
-struct tovPool::Element {
-    Element* next;
-};
-
 #endif

@@ -198,6 +198,21 @@ TEST(Pool, HeapFailureLeavesThePoolUnchanged) {
     EXPECT_THROW(p.alloc(std::numeric_limits<std::size_t>::max() - 3), std::bad_alloc);
 }
 
+TEST(Pool, WarmSmallPathMakesNoHeapCall) {
+    tovPool p;
+    void* held[64];
+    for (std::size_t c = 1; c < 64; ++c) held[c] = p.alloc(8 * c);
+    for (std::size_t c = 1; c < 64; ++c) p.free(held[c], 8 * c);
+    const unsigned blocks = p.ablocks();
+    heapFault::failAt(0);  // counts from here
+    for (int round = 0; round < 1000; ++round) {
+        for (std::size_t c = 1; c < 64; ++c) held[c] = p.alloc(8 * c - round % 8);
+        for (std::size_t c = 63; c >= 1; --c) p.free(held[c], 8 * c - round % 8);
+    }
+    EXPECT_EQ(heapFault::calls(), 0u);
+    EXPECT_EQ(p.ablocks(), blocks);
+}
+
 // Thousands of random requests against a shadow model of the live elements.
 TEST(Pool, RandomWorkloadKeepsElementsApartIntactAndCounted) {
     std::mt19937 rng(20261206);

@@ -1,0 +1,107 @@
+// census_peer: the census demo's counting written with std::unordered_map, to time
+// and size the demo against. Same inputs, same identifiers, same ranking output.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Tally {
+    int count = 0;
+    int files = 0;
+};
+
+void walk(const fs::path& dir, std::vector<fs::path>& out) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code sec;
+        if (it->is_symlink(sec)) continue;
+        if (it->is_directory(sec))
+            walk(it->path(), out);
+        else if (it->is_regular_file(sec))
+            out.push_back(it->path());
+    }
+}
+
+bool isIdentChar(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int top = 20;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--top") == 0 && i + 1 < argc) {
+            top = std::atoi(argv[++i]);
+            continue;
+        }
+        std::error_code ec;
+        if (fs::is_directory(argv[i], ec)) {
+            std::vector<fs::path> found;
+            walk(argv[i], found);
+            std::sort(found.begin(), found.end());
+            for (const auto& p : found) files.push_back(p.string());
+        } else {
+            files.push_back(argv[i]);
+        }
+    }
+
+    std::unordered_map<std::string, Tally> census;
+    long long total = 0;
+    int read = 0;
+    for (const auto& name : files) {
+        std::ifstream in(name, std::ios::binary);
+        if (!in) continue;
+        std::ostringstream buffer;
+        buffer << in.rdbuf();
+        const std::string data = buffer.str();
+        ++read;
+        std::unordered_set<std::string> seen;
+        for (std::size_t i = 0; i < data.size();) {
+            const auto c = static_cast<unsigned char>(data[i]);
+            if (!isIdentChar(c)) {
+                ++i;
+                continue;
+            }
+            const std::size_t start = i;
+            while (i < data.size() && isIdentChar(static_cast<unsigned char>(data[i]))) ++i;
+            if (c >= '0' && c <= '9') continue;
+            std::string ident = data.substr(start, i - start);
+            ++total;
+            Tally& t = census[ident];
+            ++t.count;
+            if (seen.insert(std::move(ident)).second) ++t.files;
+        }
+    }
+
+    using Entry = std::pair<const std::string*, Tally>;
+    std::vector<Entry> ranked;
+    ranked.reserve(census.size());
+    for (const auto& [word, tally] : census) ranked.emplace_back(&word, tally);
+    const auto before = [](const Entry& a, const Entry& b) {
+        if (a.second.count != b.second.count) return a.second.count > b.second.count;
+        if (a.second.files != b.second.files) return a.second.files > b.second.files;
+        return *a.first < *b.first;
+    };
+    const std::size_t shown = std::min<std::size_t>(ranked.size(), top < 0 ? 0 : top);
+    std::partial_sort(ranked.begin(), ranked.begin() + shown, ranked.end(), before);
+
+    std::printf("census: %d files, %lld identifiers, %zu distinct\n", read, total, census.size());
+    std::printf("rank  count  files  identifier\n");
+    for (std::size_t i = 0; i < shown; ++i)
+        std::printf("%4zu%7d%7d  %s\n", i + 1, ranked[i].second.count, ranked[i].second.files,
+                    ranked[i].first->c_str());
+    return 0;
+}

@@ -1,0 +1,97 @@
+// Containers: FIFO traffic against std::list, hash lookups against std::unordered_map.
+#include <list>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <tovlib.h>
+
+#include "bench_util.h"
+
+namespace bench {
+namespace {
+
+struct Item : tovObject {
+    int value = 0;
+};
+
+constexpr std::size_t queued = 1000;
+
+// Steady state: each step appends one element and removes the oldest.
+void fifoTraffic(benchmark::State& state) {
+    tovPool pool;
+    std::vector<Item*> items(2 * queued);
+    for (auto& i : items) {
+        i = new (&pool) Item;
+        i->up();  // owned here; the FIFO only borrows
+    }
+    tovFifo fifo;
+    for (std::size_t i = 0; i < queued; ++i) fifo.add(*items[i]);
+    std::size_t head = 0, tail = queued;
+    for (auto _ : state) {
+        fifo.add(*items[tail]);
+        fifo.remove(*items[head]);  // the first node matches at once
+        tail = (tail + 1) % items.size();
+        head = (head + 1) % items.size();
+    }
+    state.SetItemsProcessed(state.iterations());
+    fifo.removeAll();
+    for (Item* i : items) i->down();
+}
+
+void listTraffic(benchmark::State& state) {
+    std::vector<Item> items(2 * queued);
+    std::list<Item*> list;
+    for (std::size_t i = 0; i < queued; ++i) list.push_back(&items[i]);
+    std::size_t tail = queued;
+    for (auto _ : state) {
+        list.push_back(&items[tail]);
+        benchmark::DoNotOptimize(list.front());
+        list.pop_front();
+        tail = (tail + 1) % items.size();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void hashFind(benchmark::State& state, std::size_t n) {
+    const auto words = texts(n);
+    tovLib::reInit(true);
+    auto* pool = new tovPool;
+    {
+        tovHash<4191> table;
+        std::vector<tovString> keys;
+        keys.reserve(n);
+        for (const auto& w : words) {
+            keys.emplace_back(w.c_str());
+            table.add(*new (pool) tovNamedObj(keys.back()));
+        }
+        for (auto _ : state)
+            for (const auto& k : keys) benchmark::DoNotOptimize(table.find(k));
+        state.SetItemsProcessed(state.iterations() * n);
+    }
+    tovLib::reset();
+}
+
+void mapFind(benchmark::State& state, std::size_t n) {
+    const auto words = texts(n);
+    std::vector<Item> items(n);
+    std::unordered_map<std::string, Item*> map;
+    for (std::size_t i = 0; i < n; ++i) map.emplace(words[i], &items[i]);
+    for (auto _ : state)
+        for (const auto& w : words) benchmark::DoNotOptimize(map.find(w));
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+}  // namespace
+
+void registerContainers() {
+    add("P8", "fifo_add_remove_first", "tovlib", fifoTraffic);
+    add("P8", "fifo_add_remove_first", "std_list", listTraffic);
+    for (std::size_t n : {1000, 4000, 64000}) {
+        const std::string name = "hash_find_" + std::to_string(n);
+        add("P8", name, "tovlib", [=](benchmark::State& s) { hashFind(s, n); });
+        add("P8", name, "unordered_map", [=](benchmark::State& s) { mapFind(s, n); });
+    }
+}
+
+}  // namespace bench

@@ -1,0 +1,108 @@
+// Interning and comparing strings against std::unordered_set<std::string>.
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include <tovlib.h>
+
+#include "bench_util.h"
+
+namespace bench {
+namespace {
+
+void internHits(benchmark::State& state, std::size_t n, bool handles) {
+    const auto words = texts(n);
+    tovLib::reInit(true);
+    tovStringTbl* table = tovStringTbl::establish(nullptr);
+    for (const auto& w : words) table->addStrElem(w.c_str());
+    for (auto _ : state) {
+        for (const auto& w : words) {
+            if (handles) {
+                tovString h(w.c_str());
+                benchmark::DoNotOptimize(&h);
+            } else {
+                benchmark::DoNotOptimize(&table->addStrElem(w.c_str()));
+            }
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+    tovLib::reset();
+}
+
+void internMisses(benchmark::State& state, std::size_t n) {
+    const auto words = texts(n);
+    for (auto _ : state) {
+        state.PauseTiming();
+        tovLib::reInit(true);
+        tovStringTbl* table = tovStringTbl::establish(nullptr);
+        state.ResumeTiming();
+        for (const auto& w : words) benchmark::DoNotOptimize(&table->addStrElem(w.c_str()));
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+    tovLib::reset();
+}
+
+void setHits(benchmark::State& state, std::size_t n) {
+    const auto words = texts(n);
+    std::unordered_set<std::string> set(words.begin(), words.end());
+    for (auto _ : state)
+        for (const auto& w : words) benchmark::DoNotOptimize(set.find(w));
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+void setMisses(benchmark::State& state, std::size_t n) {
+    const auto words = texts(n);
+    std::unordered_set<std::string> set;
+    for (auto _ : state) {
+        state.PauseTiming();
+        set.clear();
+        state.ResumeTiming();
+        for (const auto& w : words) benchmark::DoNotOptimize(set.insert(w));
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+// Equality of two values for the same text, made independently.
+void handleEquality(benchmark::State& state) {
+    const auto words = texts(1000);
+    tovLib::reInit(true);
+    std::vector<tovString> a, b;
+    a.reserve(words.size());
+    b.reserve(words.size());
+    for (const auto& w : words) a.emplace_back(w.c_str());
+    for (const auto& w : words) b.emplace_back(w.c_str());
+    for (auto _ : state)
+        for (std::size_t i = 0; i < a.size(); ++i) benchmark::DoNotOptimize(a[i].isEqual(b[i]));
+    state.SetItemsProcessed(state.iterations() * a.size());
+    a.clear();
+    b.clear();
+    tovLib::reset();
+}
+
+void stringEquality(benchmark::State& state) {
+    const auto words = texts(1000);
+    const std::vector<std::string> a(words), b(words);
+    for (auto _ : state)
+        for (std::size_t i = 0; i < a.size(); ++i) benchmark::DoNotOptimize(a[i] == b[i]);
+    state.SetItemsProcessed(state.iterations() * a.size());
+}
+
+}  // namespace
+
+void registerStrings() {
+    for (std::size_t n : {1000, 4000}) {
+        const std::string hits = "intern_hits_" + std::to_string(n);
+        add("P7", hits, "tovlib", [=](benchmark::State& s) { internHits(s, n, false); });
+        add("P7", hits, "unordered_set", [=](benchmark::State& s) { setHits(s, n); });
+        const std::string handles = "handle_hits_" + std::to_string(n);
+        add("P7", handles, "tovlib", [=](benchmark::State& s) { internHits(s, n, true); });
+        add("P7", handles, "unordered_set", [=](benchmark::State& s) { setHits(s, n); });
+        const std::string misses = "intern_misses_" + std::to_string(n);
+        add("P7", misses, "tovlib", [=](benchmark::State& s) { internMisses(s, n); });
+        add("P7", misses, "unordered_set", [=](benchmark::State& s) { setMisses(s, n); });
+    }
+    add("P7", "equality", "tovlib", handleEquality);
+    add("P7", "equality", "std_string", stringEquality);
+}
+
+}  // namespace bench
