@@ -14,8 +14,9 @@ namespace bench {
 // Every case is registered as "<group>/<case>/<implementation>"; bench/run pairs the
 // "tovlib" row of a case with each peer row and prints the ratio.
 template <class F>
-void add(const std::string& group, const std::string& name, const std::string& impl, F&& f) {
-    benchmark::RegisterBenchmark((group + "/" + name + "/" + impl).c_str(), std::forward<F>(f));
+benchmark::internal::Benchmark* add(const std::string& group, const std::string& name, const std::string& impl,
+                                    F&& f) {
+    return benchmark::RegisterBenchmark((group + "/" + name + "/" + impl).c_str(), std::forward<F>(f));
 }
 
 // Fixed-seed sizes 8..504 in steps of 8.

@@ -22,6 +22,15 @@ function(tovlib_library_options target)
   target_compile_definitions(${target} PRIVATE _FILE_OFFSET_BITS=64 _TIME_BITS=64)
   # Calls inside the library go straight to the function, not through the PLT.
   target_compile_options(${target} PRIVATE -fno-semantic-interposition)
+  # Optimised builds inline across the library's own sources (node allocation into the
+  # containers, element construction into the tables).
+  if(CMAKE_BUILD_TYPE STREQUAL "Release")
+    include(CheckIPOSupported)
+    check_ipo_supported(RESULT _tov_ipo OUTPUT _tov_ipo_why LANGUAGES CXX)
+    if(_tov_ipo)
+      set_property(TARGET ${target} PROPERTY INTERPROCEDURAL_OPTIMIZATION ON)
+    endif()
+  endif()
   if(NOT TOVLIB_SANITIZE)
     target_link_options(${target} PRIVATE -Wl,--no-undefined)
   endif()

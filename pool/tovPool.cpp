@@ -46,7 +46,7 @@ void tovPool::release() {
     }
     for (Element*& head : _recycled) head = nullptr;
     _free = nullptr;
-    _amem = _fmem = _rmem = _umem = 0;
+    _amem = _fmem = _umem = 0;
 }
 
 bool tovPool::isA(const char* name) const { return name == tovPoolClass; }

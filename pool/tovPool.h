@@ -24,8 +24,9 @@
 /// when the library is loaded; objects created without a pool are carved from it.
 ///
 /// Four byte counters track the pool: amem (bytes taken from the heap) always equals
-/// fmem (free segments) + rmem (recycled elements) + umem (handed out), provided every
-/// element is given back with a size that rounds as the one it was taken with.
+/// fmem (free segments) + rmem (recycled elements) + umem (handed out); an element
+/// given back with a size that rounds differently from the one it was taken with
+/// makes them drift by the difference.
 ///
 /// Pools are not thread-safe; the library takes no locks.
 class TOV_API tovPool {
@@ -70,7 +71,6 @@ public:
         if (r < smallLimit) {
             if (Element* e = _recycled[r / 8]) {
                 _recycled[r / 8] = e->next;
-                _rmem -= r;
                 _umem += r;
                 return e;
             }
@@ -85,7 +85,6 @@ public:
             auto* e = static_cast<Element*>(p);
             e->next = _recycled[r / 8];
             _recycled[r / 8] = e;
-            _rmem += r;
             _umem -= r;
             return;
         }
@@ -96,8 +95,10 @@ public:
     std::size_t amem() const { return _amem; }
     /// Bytes in free segments.
     std::size_t fmem() const { return _fmem; }
-    /// Bytes in recycled elements.
-    std::size_t rmem() const { return _rmem; }
+    /// Bytes in recycled elements. Every operation moves bytes between exactly these
+    /// four counters, so this is what amem leaves after the other three; deriving it
+    /// keeps the recycled-element path down to one counter update.
+    std::size_t rmem() const { return _amem - _fmem - _umem; }
     /// Bytes handed out and not yet given back.
     std::size_t umem() const { return _umem; }
     /// Number of blocks (walks the block list).
@@ -151,7 +152,6 @@ private:
 
     std::size_t _amem = 0;
     std::size_t _fmem = 0;
-    std::size_t _rmem = 0;
     std::size_t _umem = 0;
     Element* _recycled[sizeClasses] = {};
     Block* _blocks = nullptr;
