@@ -44,12 +44,16 @@ public:
 
     TOV_OBJECT_OPERATORS(tovHash)
 
+protected:
+    /// Entries added to a bucket that already held one, less those removed from one
+    /// that keeps an entry.
+    unsigned int _col = 0;
+    /// The head of each bucket's chain, newest entry first.
+    tovLinkObj* _buckets[N];
+
 private:
     friend class tovHashIter<N>;
     static unsigned int bucketOf(const tovObject& o);
-
-    unsigned int _col = 0;
-    tovLinkObj* _buckets[N];
 };
 
 /// Walks a hash table bucket by bucket, each bucket newest first. Removing the entry

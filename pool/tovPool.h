@@ -131,6 +131,7 @@ public:
     static constexpr std::size_t sizeClasses = 64;
 
 private:
+    friend class tovStringTbl;
     struct Block;
     struct Segment;
     // A recycled element keeps only its link; the rest is what the client left there.
@@ -144,6 +145,16 @@ private:
     /// would wrap (carve refuses it).
     static std::size_t rounded(std::size_t size) {
         return ((size | static_cast<std::size_t>(size == 0)) + 7) & ~std::size_t{7};
+    }
+
+    /// Whether `n` recycled elements of the class of `size` are waiting, so that taking
+    /// and giving back that many would leave the pool exactly as it is.
+    bool recycles(std::size_t size, int n) const {
+        const std::size_t r = rounded(size);
+        if (r >= smallLimit) return false;
+        const Element* e = _recycled[r / 8];
+        for (; e && n > 1; --n) e = e->next;
+        return e != nullptr;
     }
 
     void addblock(std::size_t size);

@@ -45,6 +45,7 @@ public:
     TOV_OBJECT_OPERATORS(tovStrElem)
 
 private:
+    friend class tovStringTbl;
     char* _text;
 };
 

@@ -1,6 +1,12 @@
 // tovStringTbl: the two table singletons and find-or-insert interning.
 #include "string/tovStringTbl.h"
 
+#include <cstring>
+#include <typeinfo>
+
+#include "pool/tovPool.h"
+#include "string/tovText.h"
+
 tovStringTbl* tovStringTbl::_table = nullptr;
 tovStringTbl* tovStringTbl::_tempTable = nullptr;
 
@@ -38,8 +44,35 @@ tovStringTbl& tovStringTbl::current() {
     return *establish(nullptr);
 }
 
+// A hit through the full path makes a candidate in the table's pool and deletes it
+// again: it takes the head of the element's and the text's recycled lists and puts
+// them back in the same order. When those lists hold the elements, the pool ends
+// exactly as it began, so the hit is answered without making the candidate.
+tovStrElem* tovStringTbl::knownElement(const char* s) const {
+    const std::size_t length = std::strlen(s);
+    tovPool* pool = getPool() ? getPool() : tovPool::mainPool();
+    if (pool) {
+        const std::size_t textSize = length + 1;
+        const bool sameClass = (sizeof(tovStrElem) + 7) / 8 == (textSize + 7) / 8;
+        if (!pool->recycles(sizeof(tovStrElem), sameClass ? 2 : 1) || !pool->recycles(textSize, 1))
+            return nullptr;
+    }
+    // The candidate's find: its bucket, then each stored object's isEqual. For a
+    // stored plain element that is the text comparison; any other stored object
+    // could answer otherwise, so the full path decides.
+    for (tovLinkObj* node = _buckets[tovText::hash(s, length, 4191)]; node; node = node->_next) {
+        tovObject& stored = node->getObj();
+        if (typeid(stored) != typeid(tovStrElem)) return nullptr;
+        auto& element = static_cast<tovStrElem&>(stored);
+        if (std::strcmp(element._text, s) == 0) return &element;
+    }
+    return nullptr;
+}
+
 tovStrElem& tovStringTbl::addStrElem(const char* s) {
-    auto* candidate = new (getPool()) tovStrElem(s ? s : "");
+    if (!s) s = "";
+    if (tovStrElem* known = knownElement(s)) return *known;
+    auto* candidate = new (getPool()) tovStrElem(s);
     if (tovObject* found = find(*candidate)) {
         delete candidate;
         return static_cast<tovStrElem&>(*found);

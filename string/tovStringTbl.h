@@ -51,6 +51,9 @@ private:
     /// Where a handle made from text is interned: the temporary table if there is
     /// one, else the main table, made on demand.
     static tovStringTbl& current();
+    /// The element a candidate for `s` would find, when that is certain without
+    /// making the candidate; null when the full find-or-insert must decide.
+    tovStrElem* knownElement(const char* s) const;
 
     static tovStringTbl* _table;
     static tovStringTbl* _tempTable;

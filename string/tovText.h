@@ -2,19 +2,30 @@
 #ifndef TOVLIB_TOVTEXT_H
 #define TOVLIB_TOVTEXT_H
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace tovText {
 
-/// h = 1, then h * 257 + c for every byte c taken as a signed 8-bit value, modulo
-/// 2^32; the result modulo `n` (0 for n = 0).
-inline unsigned int hash(const char* text, int n) {
+/// h = 1, then h * 257 + c for every byte c of the `length` bytes of `text`, taken as
+/// a signed 8-bit value, modulo 2^32; the result modulo `n` (0 for n = 0).
+inline unsigned int hash(const char* text, std::size_t length, int n) {
+    // Four bytes a step: h * 257^4 + (c0 * 257^3 + c1 * 257^2 + c2 * 257 + c3) is the
+    // same value modulo 2^32, with one multiply on the dependency chain instead of four.
+    auto byte = [text](std::size_t i) {
+        return static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(text[i])));
+    };
     std::uint32_t h = 1;
-    for (const char* p = text; *p; ++p)
-        h = h * 257u + static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<signed char>(*p)));
+    std::size_t i = 0;
+    for (; i + 4 <= length; i += 4)
+        h = h * 67503105u + (byte(i) * 16974593u + byte(i + 1) * 66049u + byte(i + 2) * 257u + byte(i + 3));
+    for (; i < length; ++i) h = h * 257u + byte(i);
     const auto divisor = static_cast<unsigned int>(n);
     return divisor ? h % divisor : 0;
 }
+
+inline unsigned int hash(const char* text, int n) { return hash(text, std::strlen(text), n); }
 
 /// -1, 0 or 1 by unsigned bytes; a proper prefix is the smaller.
 inline int compare(const char* a, const char* b) {

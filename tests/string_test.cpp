@@ -41,6 +41,8 @@ TEST_F(Strings, HashUsesSignedBytes) {
     EXPECT_EQ(empty.hash(4191), 1u);
     EXPECT_EQ(high.hash(4191), 234u);  // 257 - 23, not 257 + 233
     EXPECT_EQ(high.hash(0), 0u);       // no division by zero
+    tovStrElem longer("tovlib interns\xE9x");  // several 4-byte steps, a signed byte, a tail
+    EXPECT_EQ(longer.hash(-1), 309286165u);
 }
 
 TEST_F(Strings, AddStrElemFindsOrInsertsThroughACandidate) {
