@@ -56,6 +56,11 @@ TEST_F(Strings, AddStrElemFindsOrInsertsThroughACandidate) {
     // The second call's candidate and its copy of the text were made and given back.
     EXPECT_EQ(main->umem(), used);
     EXPECT_EQ(main->rmem(), recycled + rounded(sizeof(tovStrElem)) + rounded(2));
+    // A further hit takes and returns those same recycled elements: nothing moves.
+    const unsigned waiting = main->rblocks();
+    EXPECT_EQ(&table->addStrElem("x"), &x);
+    EXPECT_EQ(main->rmem(), recycled + rounded(sizeof(tovStrElem)) + rounded(2));
+    EXPECT_EQ(main->rblocks(), waiting);
     EXPECT_EQ(&table->addStrElem(nullptr), &table->addStrElem(""));
     EXPECT_STREQ(table->addStrElem(nullptr), "");
     EXPECT_EQ(table->count(), 2);
