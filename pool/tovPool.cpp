@@ -41,6 +41,7 @@ void tovPool::setReleaseFlag(bool flag) { _releaseFlag = flag; }
 void tovPool::release() {
     while (Block* b = _blocks) {
         _blocks = b->next;
+        unpoison(b->addr, b->size);
         ::operator delete(b->addr);
         delete b;
     }
@@ -69,6 +70,7 @@ void* tovPool::carve(std::size_t r) {
                 Segment* const next = s->next;
                 const std::size_t size = s->size;
                 auto* rest = reinterpret_cast<Segment*>(reinterpret_cast<char*>(s) + r);
+                unpoison(rest, sizeof(Segment));
                 rest->next = next;
                 rest->size = size - r;
                 *link = rest;
@@ -77,6 +79,7 @@ void* tovPool::carve(std::size_t r) {
             }
             _fmem -= r;
             _umem += r;
+            unpoison(s, r);
             return s;
         }
         addblock(r);
@@ -100,6 +103,8 @@ void tovPool::addblock(std::size_t size) {
         throw;
     }
 
+    poison(mem, b);
+    unpoison(mem, sizeof(Segment));
     auto* seg = static_cast<Segment*>(mem);
     seg->size = b;
     Segment** link = &_free;
@@ -125,6 +130,9 @@ void tovPool::freeLarge(void* p, std::size_t r) {
         succ = succ->next;
     }
 
+    // Only segment headers stay readable; a header that a merge swallows is marked too.
+    poison(p, r);
+    unpoison(p, sizeof(Segment));
     auto* seg = static_cast<Segment*>(p);
     seg->size = r;
     seg->next = succ;
@@ -135,12 +143,14 @@ void tovPool::freeLarge(void* p, std::size_t r) {
         pred->size += r;
         pred->next = succ;
         merged = pred;
+        poison(seg, sizeof(Segment));
     } else {
         pred->next = seg;
     }
     if (succ && addr(merged) + merged->size == addr(succ)) {
         merged->size += succ->size;
         merged->next = succ->next;
+        poison(succ, sizeof(Segment));
     }
 }
 

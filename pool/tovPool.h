@@ -7,6 +7,19 @@
 
 #include "lib/tovExport.h"
 
+// Under AddressSanitizer the pool marks the memory it is not handing out, so that a
+// use after the last down(), after free() or after release() is reported.
+#if defined(__SANITIZE_ADDRESS__)
+#define TOVLIB_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TOVLIB_ASAN 1
+#endif
+#endif
+#ifdef TOVLIB_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 /// A memory pool.
 ///
 /// A pool takes memory from the heap in blocks of at least 8000 bytes and carves them
@@ -72,6 +85,7 @@ public:
             if (Element* e = _recycled[r / 8]) {
                 _recycled[r / 8] = e->next;
                 _umem += r;
+                unpoison(e, r);
                 return e;
             }
         }
@@ -83,6 +97,8 @@ public:
         const std::size_t r = rounded(size);
         if (r < smallLimit) {
             auto* e = static_cast<Element*>(p);
+            poison(e, r);
+            unpoison(e, sizeof(Element));  // the link stays readable to the pool
             e->next = _recycled[r / 8];
             _recycled[r / 8] = e;
             _umem -= r;
@@ -145,6 +161,22 @@ private:
     /// would wrap (carve refuses it).
     static std::size_t rounded(std::size_t size) {
         return ((size | static_cast<std::size_t>(size == 0)) + 7) & ~std::size_t{7};
+    }
+
+    /// Marks memory the pool holds but does not hand out (no-ops without AddressSanitizer).
+    static void poison(const void* p, std::size_t n) {
+#ifdef TOVLIB_ASAN
+        __asan_poison_memory_region(p, n);
+#else
+        (void)p, (void)n;
+#endif
+    }
+    static void unpoison(const void* p, std::size_t n) {
+#ifdef TOVLIB_ASAN
+        __asan_unpoison_memory_region(p, n);
+#else
+        (void)p, (void)n;
+#endif
     }
 
     /// Whether `n` recycled elements of the class of `size` are waiting, so that taking
