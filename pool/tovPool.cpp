@@ -46,6 +46,7 @@ void tovPool::release() {
         delete b;
     }
     for (Element*& head : _recycled) head = nullptr;
+    for (Segment**& hint : _fit) hint = nullptr;
     _free = nullptr;
     _amem = _fmem = _umem = 0;
 }
@@ -60,8 +61,14 @@ const char* tovPool::className() const { return tovPoolClass; }
 void* tovPool::carve(std::size_t r) {
     if (r == 0) throw std::bad_alloc();
     if (!_blocks) establish(r);
+    const std::size_t k = r < smallLimit ? r / 8 : sizeClasses;
     for (;;) {
-        for (Segment** link = &_free; Segment* s = *link; link = &s->next) {
+        Segment** link = _fit[k] ? _fit[k] : &_free;
+        // For large requests the hint is the first segment of at least smallLimit
+        // bytes met: nothing smaller can ever fit them.
+        Segment** firstLarge = nullptr;
+        for (; Segment* s = *link; link = &s->next) {
+            if (!firstLarge && s->size >= smallLimit) firstLarge = link;
             if (s->size == r) {
                 *link = s->next;
             } else if (s->size > r && s->size - r >= headerSize) {
@@ -77,13 +84,24 @@ void* tovPool::carve(std::size_t r) {
             } else {
                 continue;
             }
+            _fit[k] = k == sizeClasses ? firstLarge : link;
+            rewindFits(link, s);
             _fmem -= r;
             _umem += r;
             unpoison(s, r);
             return s;
         }
+        _fit[k] = k == sizeClasses && firstLarge ? firstLarge : link;
         addblock(r);
     }
+}
+
+// The segment at `changed` was inserted, grown, shrunk or removed, and `link` points
+// at its place: a hint at or behind that place may now skip a segment that fits, so
+// it starts again from `link`, ahead of which nothing changed.
+void tovPool::rewindFits(Segment** link, const void* changed) {
+    for (Segment**& hint : _fit)
+        if (hint && hint != &_free && addr(hint) >= addr(changed)) hint = link;
 }
 
 void tovPool::addblock(std::size_t size) {
@@ -111,6 +129,7 @@ void tovPool::addblock(std::size_t size) {
     while (*link && addr(*link) < addr(mem)) link = &(*link)->next;
     seg->next = *link;
     *link = seg;
+    rewindFits(link, seg);
 
     _blocks = record;
     _amem += b;
@@ -123,9 +142,11 @@ void tovPool::freeLarge(void* p, std::size_t r) {
     _fmem += r;
     _umem -= r;
 
+    Segment** predLink = nullptr;  // the link that points at pred
     Segment* pred = nullptr;
     Segment* succ = _free;
     while (succ && addr(succ) <= addr(p)) {
+        predLink = pred ? &pred->next : &_free;
         pred = succ;
         succ = succ->next;
     }
@@ -139,13 +160,16 @@ void tovPool::freeLarge(void* p, std::size_t r) {
     Segment* merged = seg;
     if (!pred) {
         _free = seg;
+        rewindFits(&_free, seg);
     } else if (addr(pred) + pred->size == addr(p)) {
         pred->size += r;
         pred->next = succ;
         merged = pred;
         poison(seg, sizeof(Segment));
+        rewindFits(predLink, pred);
     } else {
         pred->next = seg;
+        rewindFits(&pred->next, seg);
     }
     if (succ && addr(merged) + merged->size == addr(succ)) {
         merged->size += succ->size;

@@ -192,6 +192,7 @@ private:
     void addblock(std::size_t size);
     void* carve(std::size_t rounded);
     void freeLarge(void* p, std::size_t rounded);
+    void rewindFits(Segment** link, const void* changed);
 
     std::size_t _amem = 0;
     std::size_t _fmem = 0;
@@ -202,6 +203,11 @@ private:
     tovPool* _next = nullptr;
     int _num = 0;
     bool _releaseFlag = true;
+    /// Where first fit may start, per recycled class and (last) for every larger
+    /// request: no free segment ahead of that link fits. Null: start at the head. It
+    /// spares the walk the small leftovers that pile up at the ends of full blocks,
+    /// without changing which segment first fit takes.
+    Segment** _fit[sizeClasses + 1] = {};
 
     static tovPool* _pools;
     static tovPool* _mainPool;
