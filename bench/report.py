@@ -42,7 +42,8 @@ def medians(path):
     for b in data["benchmarks"]:
         if b.get("aggregate_name") != "median":
             continue
-        group, case, impl = b["run_name"].split("/", 2)
+        name = re.sub(r"/(iterations|repeats|min_time):[^/]*", "", b["run_name"])
+        group, case, impl = name.split("/", 2)
         value = b.get("bytes_per_element", b["real_time"])
         unit = "B/elem" if "bytes_per_element" in b else b["time_unit"]
         rows.setdefault((group, case), {})[impl] = (value, unit)

@@ -1,0 +1,280 @@
+// Differential fuzzing of tovPool: random alloc/free/release/destroy sequences on a few
+// pools, each step checked against a model that predicts every address handed out and
+// every counter. The model learns a block's address when the pool makes the block: when
+// it predicts that no free segment fits, the address returned must be a new block's
+// start, which every later prediction then checks.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <map>
+#include <new>
+#include <sstream>
+#include <vector>
+
+#include <tovlib.h>
+
+#include "fuzz_input.h"
+
+namespace {
+
+constexpr std::size_t unit = 8;
+constexpr std::size_t smallestBlock = 8000;
+constexpr std::size_t header = sizeof(void*) + sizeof(std::size_t);  // a free segment's
+constexpr std::size_t classes = tovPool::sizeClasses;
+constexpr int poolCount = 3;
+constexpr std::size_t maxLive = 1500;
+
+std::size_t rounded(std::size_t n) { return n == 0 ? unit : (n + unit - 1) / unit * unit; }
+std::uintptr_t addr(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
+
+struct Element {  // handed out: r rounded bytes at p, all set to fill
+    unsigned char* p;
+    std::size_t r;
+    unsigned char fill;
+};
+
+struct Model {
+    tovPool* pool = nullptr;
+    bool flag = true;
+    std::vector<std::pair<std::uintptr_t, std::size_t>> blocks;  // oldest first
+    std::map<std::uintptr_t, std::size_t> free;                  // address -> size
+    std::vector<std::uintptr_t> recycled[classes];               // stacks, head at back
+    std::size_t amem = 0, fmem = 0, rmem = 0, umem = 0;
+    std::vector<Element> live;
+};
+
+Model models[poolCount];
+unsigned char serial;
+
+// Pools in construction order, the main pool first: the registry's chain reversed.
+std::vector<tovPool*> chain;
+
+void makePool(Model& m) {
+    const int expected = chain.empty() ? 0 : chain.back()->getNum() + 1;
+    m = Model();
+    m.pool = new tovPool;
+    chain.push_back(m.pool);
+    FUZZ_EQ(m.pool->getNum(), expected);
+    FUZZ_CHECK(m.pool->releaseFlag());
+}
+
+void forget(Model& m) {  // the pool was destroyed: so was everything carved from it
+    chain.erase(std::find(chain.begin(), chain.end(), m.pool));
+    m.pool = nullptr;
+}
+
+// Takes r bytes from the front of the free segment `it`; the remainder stays free.
+std::uintptr_t take(Model& m, std::map<std::uintptr_t, std::size_t>::iterator it, std::size_t r) {
+    const std::uintptr_t a = it->first;
+    const std::size_t size = it->second;
+    m.free.erase(it);
+    if (size > r) m.free.emplace(a + r, size - r);
+    m.fmem -= r;
+    return a;
+}
+
+void doAlloc(Model& m, std::size_t size) {
+    const std::size_t r = rounded(size);
+    const unsigned blocksBefore = m.pool->ablocks();
+    auto* p = static_cast<unsigned char*>(m.pool->alloc(size));
+    const std::uintptr_t a = addr(p);
+    std::uintptr_t expected = 0;
+    auto fit = m.free.begin();  // first fit, when no recycled element of the class waits
+    if (r / unit < classes && !m.recycled[r / unit].empty()) {
+        expected = m.recycled[r / unit].back();
+        m.recycled[r / unit].pop_back();
+        m.rmem -= r;
+    } else {
+        auto fits = [&](std::size_t size) { return size == r || (size > r && size - r >= header); };
+        while (fit != m.free.end() && !fits(fit->second)) ++fit;
+        if (fit != m.free.end()) expected = take(m, fit, r);
+    }
+    if (expected) {
+        FUZZ_EQ(m.pool->ablocks(), blocksBefore);
+    } else {
+        // A new block, taken at its start: it must not overlap any block the pool holds.
+        std::size_t b = std::max(r, smallestBlock);
+        if (b != r && b - r < header) b = r;
+        FUZZ_EQ(m.pool->ablocks(), blocksBefore + 1);
+        for (const auto& blk : m.blocks)
+            FUZZ_CHECK(a + b <= blk.first || blk.first + blk.second <= a);
+        m.blocks.emplace_back(a, b);
+        m.amem += b;
+        m.fmem += b;
+        expected = take(m, m.free.emplace(a, b).first, r);
+    }
+    FUZZ_EQ(a, expected);
+    m.umem += r;
+    // A pattern over the whole rounded size: anything the pool writes into a handed-out
+    // element shows up when it is given back.
+    std::memset(p, ++serial, r);
+    m.live.push_back({p, r, serial});
+}
+
+// Left out of the coverage feedback: a byte loop that only ever matches says nothing
+// new, and comparing would cost the fuzzer more than the check itself.
+__attribute__((no_sanitize("coverage"))) bool intact(const Element& e) {
+    for (std::size_t i = 0; i < e.r; ++i)
+        if (e.p[i] != e.fill) return false;
+    return true;
+}
+
+void doFree(Model& m, std::size_t index, unsigned shrink) {
+    const Element e = m.live[index];
+    m.live[index] = m.live.back();
+    m.live.pop_back();
+    FUZZ_CHECK(intact(e));
+    // Any size that rounds to the same class will do; 8 also takes 0.
+    m.pool->free(e.p, e.r - shrink % (e.r == unit ? 9 : 8));
+    m.umem -= e.r;
+    if (e.r / unit < classes) {
+        m.recycled[e.r / unit].push_back(addr(e.p));
+        m.rmem += e.r;
+        return;
+    }
+    m.fmem += e.r;
+    auto [it, fresh] = m.free.emplace(addr(e.p), e.r);
+    FUZZ_CHECK(fresh);
+    if (it != m.free.begin()) {
+        auto pred = std::prev(it);
+        if (pred->first + pred->second == it->first) {
+            pred->second += e.r;
+            m.free.erase(it);
+            it = pred;
+        }
+    }
+    auto succ = std::next(it);
+    if (succ != m.free.end() && it->first + it->second == succ->first) {
+        it->second += succ->second;
+        m.free.erase(succ);
+    }
+}
+
+// The counters, the list walks, and the pool's own report (flag 0 set) of its blocks,
+// free segments and recycled elements, against the model.
+void check(const Model& m) {
+    const tovPool& p = *m.pool;
+    FUZZ_EQ(p.amem(), m.amem);
+    FUZZ_EQ(p.fmem(), m.fmem);
+    FUZZ_EQ(p.rmem(), m.rmem);
+    FUZZ_EQ(p.umem(), m.umem);
+    FUZZ_EQ(m.amem, m.fmem + m.rmem + m.umem);
+    FUZZ_EQ(p.ablocks(), m.blocks.size());
+    FUZZ_EQ(p.fblocks(), m.free.size());
+    std::size_t recycled = 0;
+    for (const auto& list : m.recycled) recycled += list.size();
+    FUZZ_EQ(p.rblocks(), recycled);
+
+    std::ostringstream got, want;
+    p.print(got);
+    want << "Pool " << p.getNum() << " @" << static_cast<const void*>(&p) << " Alloc=" << m.amem
+         << " Used=" << m.umem << " FreeB=" << m.fmem << " FreeR=" << m.rmem << "\n";
+    want << "  Allocated blocks: ";
+    for (auto it = m.blocks.rbegin(); it != m.blocks.rend(); ++it)
+        want << " (" << it->second << ")";
+    want << "\n  Free blocks: ";
+    for (const auto& s : m.free)
+        want << " @" << reinterpret_cast<const void*>(s.first) << "(" << s.second << ")";
+    want << "\n";
+    for (std::size_t i = 0; i < classes; ++i)
+        if (const std::size_t n = m.recycled[i].size())
+            want << "  Recycled Element: size=" << 8 * i << " Number=" << n
+                 << " Bytes=" << n * 8 * i << "\n";
+    // The block records' addresses are the pool's own; keep only their sizes.
+    std::string text = got.str();
+    for (std::size_t at; (at = text.find(" @", text.find("Allocated"))) < text.find("Free blocks");)
+        text.erase(at + 1, text.find('(', at) - at - 1);
+    if (text != want.str()) {
+        std::fprintf(stderr, "report:\n%sexpected:\n%s", text.c_str(), want.str().c_str());
+        FUZZ_CHECK(text == want.str());
+    }
+}
+
+void checkRegistry() {
+    FUZZ_EQ(tovPool::npools(), chain.size());
+    std::size_t a = tovPool::mainPool()->amem(), u = tovPool::mainPool()->umem();
+    for (const Model& m : models)
+        if (m.pool) a += m.amem, u += m.umem;
+    FUZZ_EQ(tovPool::apools(), a);
+    FUZZ_EQ(tovPool::upools(), u);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzInput in(data, size);
+    tovLib::set(0);
+    chain.assign(1, tovPool::mainPool());
+    FUZZ_EQ(tovPool::npools(), 1u);
+    for (Model& m : models) makePool(m);
+
+    while (in.more()) {
+        const unsigned op = in.below(16);
+        Model& m = models[in.below(poolCount)];
+        switch (op) {
+        case 0: case 1: case 2: case 3:  // small, around the recycling limit
+            if (m.live.size() < maxLive) doAlloc(m, in.below(530));
+            break;
+        case 4:  // up to a block, around the smallest block, and beyond
+            if (m.live.size() < maxLive) doAlloc(m, in.below(smallestBlock + 200));
+            break;
+        case 5:
+            if (m.live.size() < maxLive)
+                doAlloc(m, smallestBlock - 50 + in.below(in.byte() & 1 ? 80 : 20000));
+            break;
+        case 6: case 7: case 8: case 9: case 10:
+            if (!m.live.empty())
+                doFree(m, in.below(static_cast<unsigned>(m.live.size())), in.byte());
+            break;
+        case 11: {  // everything carved from the pool ends; number, flag and chain stay
+            m.pool->release();
+            Model emptied;
+            emptied.pool = m.pool;
+            emptied.flag = m.flag;
+            m = emptied;
+            break;
+        }
+        case 12:  // destroyed and replaced by a new pool, numbered one above the newest
+            delete m.pool;
+            forget(m);
+            makePool(m);
+            break;
+        case 13:
+            m.flag = !m.flag;
+            m.pool->setReleaseFlag(m.flag);
+            FUZZ_EQ(m.pool->releaseFlag(), m.flag);
+            break;
+        case 14:  // flagged pools are destroyed, the others left as they are
+            tovPool::releaseAll();
+            for (Model& each : models)
+                if (each.flag) forget(each);
+            checkRegistry();
+            for (Model& each : models)
+                if (!each.pool) makePool(each);
+            break;
+        case 15: {  // a size whose rounding wraps: refused, the pool unchanged
+            bool thrown = false;
+            try {
+                m.pool->alloc(std::numeric_limits<std::size_t>::max() - in.below(7));
+            } catch (const std::bad_alloc&) {
+                thrown = true;
+            }
+            FUZZ_CHECK(thrown);
+            break;
+        }
+        }
+        check(m);
+        checkRegistry();
+    }
+    for (Model& m : models) {
+        for (std::size_t i = m.live.size(); i-- > 0;) doFree(m, i, i);
+        check(m);
+        FUZZ_EQ(m.umem, 0u);
+        delete m.pool;
+        forget(m);
+    }
+    FUZZ_EQ(tovPool::npools(), 1u);
+    return 0;
+}
