@@ -296,8 +296,16 @@ bool listInputs(const Options& opt, std::vector<std::string>& files) {
     return ok;
 }
 
-// Reads the whole file into `text`; on failure returns the errno value.
+// What readFile returns for a path that names something other than a regular file.
+constexpr int notRegular = -1;
+
+// Reads the whole file into `text`; on failure returns the errno value, or notRegular.
+// Only regular files are read: opening a FIFO waits for a writer, and a device such as
+// /dev/zero never ends.
 int readFile(const std::string& path, std::string& text) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (!ec && !fs::is_regular_file(status)) return notRegular;  // else fopen tells why
     errno = 0;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return errno ? errno : EIO;
@@ -434,7 +442,7 @@ int main(int argc, char** argv) {
             text.clear();
             if (const int err = readFile(paths[i], text)) {
                 progress.breakLine();
-                fail(paths[i], std::strerror(err));
+                fail(paths[i], err == notRegular ? "not a regular file" : std::strerror(err));
                 ok = false;
             } else {
                 texts.push_back(std::move(text));

@@ -6,19 +6,53 @@
 
 namespace {
 std::size_t failOn = 0;
+bool failLater = false;  // keep failing after the failOn-th call
 std::size_t count = 0;
+std::size_t thrown = 0;
+
+// Call sites that received a failure; a fixed table, since operator new cannot use
+// the heap. Sites beyond its end are counted together in the last entry.
+struct Site {
+    const void* at;
+    std::size_t failures;
+};
+Site siteTable[64];
+std::size_t siteCount = 0;
+
+void record(const void* at) {
+    ++thrown;
+    std::size_t i = 0;
+    while (i < siteCount && siteTable[i].at != at) ++i;
+    if (i == siteCount) {
+        if (siteCount == sizeof siteTable / sizeof siteTable[0]) i = siteCount - 1;
+        else siteTable[siteCount++] = {at, 0};
+    }
+    ++siteTable[i].failures;
+}
 }  // namespace
 
 void heapFault::failAt(std::size_t n) {
     failOn = n;
+    failLater = false;
     count = 0;
 }
 
+void heapFault::failFrom(std::size_t n) {
+    failAt(n);
+    failLater = n != 0;
+}
+
 std::size_t heapFault::calls() { return count; }
+std::size_t heapFault::failures() { return thrown; }
+std::size_t heapFault::sites() { return siteCount; }
+const void* heapFault::site(std::size_t i) { return siteTable[i].at; }
+std::size_t heapFault::siteFailures(std::size_t i) { return siteTable[i].failures; }
 
 void* operator new(std::size_t size) {
-    if (++count == failOn) {
-        failOn = 0;
+    ++count;
+    if (failOn && (count == failOn || (failLater && count > failOn))) {
+        if (!failLater) failOn = 0;
+        record(__builtin_return_address(0));
         throw std::bad_alloc();
     }
     if (void* p = std::malloc(size ? size : 1)) return p;
