@@ -134,6 +134,19 @@ TEST_F(Startup, TempResetReleasesTheClientsPoolAndKeepsItRegistered) {
     EXPECT_EQ(p->amem(), 8000u);
 }
 
+// A temporary table made directly in the main pool must not take the main pool (and
+// the main table) with it.
+TEST_F(Startup, TempResetOfATableWithoutAPoolOfItsOwn) {
+    const std::size_t used = tovPool::mainPool()->umem();
+    tovStringTbl::establishTemp(nullptr);
+    { tovString scratch("scratch"); }
+    tovLib::tempReset();
+    EXPECT_EQ(tovStringTbl::tempTable(), nullptr);
+    EXPECT_EQ(tovPool::mainPool()->umem(), used);  // the table and its element went back
+    tovString kept("kept");
+    EXPECT_EQ(tovStringTbl::table()->count(), 1);
+}
+
 TEST_F(Startup, EachTempInitAfterTempResetMakesAPoolThatStaysUntilReset) {
     const unsigned pools = tovPool::npools();
     for (int i = 0; i < 3; ++i) {
