@@ -7,8 +7,10 @@
 #include "container/tovContainer.h"
 #include "container/tovLinkObj.h"
 
+// Exported from its first declaration on: Clang takes a class template's visibility
+// from there.
 template <int N>
-class tovHashIter;
+class TOV_API tovHashIter;
 
 /// A chained hash table with a fixed number of buckets (the library provides 4191).
 ///
