@@ -14,8 +14,8 @@ namespace bench {
 // Every case is registered as "<group>/<case>/<implementation>"; bench/run pairs the
 // "tovlib" row of a case with each peer row and prints the ratio.
 template <class F>
-benchmark::internal::Benchmark* add(const std::string& group, const std::string& name, const std::string& impl,
-                                    F&& f) {
+benchmark::internal::Benchmark* add(const std::string& group, const std::string& name,
+                                    const std::string& impl, F&& f) {
     return benchmark::RegisterBenchmark((group + "/" + name + "/" + impl).c_str(), std::forward<F>(f));
 }
 

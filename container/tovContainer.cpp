@@ -28,17 +28,13 @@ std::ostream& tovContainer::dump(std::ostream& os, int indent, int nl) const {
     return os;
 }
 
-bool tovContainer::isA(const char* name) const {
-    return name == tovContainerClass || tovObject::isA(name);
-}
+bool tovContainer::isA(const char* name) const { return name == tovContainerClass || tovObject::isA(name); }
 
 const char* tovContainer::className() const { return tovContainerClass; }
 
 tovIterator::~tovIterator() = default;
 
-bool tovIterator::isA(const char* name) const {
-    return name == tovIteratorClass || tovObject::isA(name);
-}
+bool tovIterator::isA(const char* name) const { return name == tovIteratorClass || tovObject::isA(name); }
 
 const char* tovIterator::className() const { return tovIteratorClass; }
 

@@ -47,9 +47,7 @@ tovFifoIter::tovFifoIter(const tovFifo* fifo) : _current(fifo->_first), _start(f
 
 tovFifoIter::~tovFifoIter() = default;
 
-bool tovFifoIter::isA(const char* name) const {
-    return name == tovFifoIterClass || tovIterator::isA(name);
-}
+bool tovFifoIter::isA(const char* name) const { return name == tovFifoIterClass || tovIterator::isA(name); }
 
 const char* tovFifoIter::className() const { return tovFifoIterClass; }
 

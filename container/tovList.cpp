@@ -41,9 +41,7 @@ tovListIter::tovListIter(const tovList* list) : _current(list->_first), _start(l
 
 tovListIter::~tovListIter() = default;
 
-bool tovListIter::isA(const char* name) const {
-    return name == tovListIterClass || tovIterator::isA(name);
-}
+bool tovListIter::isA(const char* name) const { return name == tovListIterClass || tovIterator::isA(name); }
 
 const char* tovListIter::className() const { return tovListIterClass; }
 

@@ -46,9 +46,7 @@ tovSListIter::tovSListIter(const tovSList* list) : _current(list->_first), _star
 
 tovSListIter::~tovSListIter() = default;
 
-bool tovSListIter::isA(const char* name) const {
-    return name == tovSListIterClass || tovIterator::isA(name);
-}
+bool tovSListIter::isA(const char* name) const { return name == tovSListIterClass || tovIterator::isA(name); }
 
 const char* tovSListIter::className() const { return tovSListIterClass; }
 

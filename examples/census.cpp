@@ -222,7 +222,8 @@ Options parseOptions(int argc, char** argv) {
             std::size_t from = 0;
             for (;;) {
                 const std::size_t comma = list.find(',', from);
-                const std::string item = list.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+                const std::string item =
+                    list.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
                 const long long f = parseNumber(item.c_str(), 0, tovLib::flagCount - 1);
                 if (f < 0) usageError("bad flag number '" + item + "' in --flags (0-199)");
                 opt.flags.push_back(static_cast<int>(f));

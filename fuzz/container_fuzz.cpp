@@ -51,8 +51,8 @@ struct Rec {
 };
 
 enum Kind { fifo, list, slist, hash, kinds };
-constexpr std::size_t iterSize[kinds] = {sizeof(tovFifoIter), sizeof(tovListIter),
-                                         sizeof(tovSListIter), sizeof(tovHashIter<4191>)};
+constexpr std::size_t iterSize[kinds] = {sizeof(tovFifoIter), sizeof(tovListIter), sizeof(tovSListIter),
+                                         sizeof(tovHashIter<4191>)};
 constexpr std::size_t containerSize[kinds] = {sizeof(tovFifo), sizeof(tovList), sizeof(tovSList),
                                               sizeof(tovHash<4191>)};
 
@@ -77,10 +77,18 @@ Elem* heapElem(int id, int key, unsigned h) {
 tovContainer* makeContainer(tovPool* pool, int kind) {
     tovContainer* c;
     switch (kind) {
-    case fifo: c = new (pool) tovFifo; break;
-    case list: c = new (pool) tovList; break;
-    case slist: c = new (pool) tovSList; break;
-    default: c = new (pool) tovHash<4191>; break;
+        case fifo:
+            c = new (pool) tovFifo;
+            break;
+        case list:
+            c = new (pool) tovList;
+            break;
+        case slist:
+            c = new (pool) tovSList;
+            break;
+        default:
+            c = new (pool) tovHash<4191>;
+            break;
     }
     c->up();
     return c;
@@ -167,8 +175,7 @@ void check(State& s) {
         FUZZ_EQ(r.e->refCount(), r.pool >= 0 ? r.refs : 0);
         FUZZ_CHECK(r.e->getPool() == (r.pool >= 0 ? s.pools[r.pool] : nullptr));
         // The element and one node per entry, all from the element's pool.
-        if (r.pool >= 0)
-            used[r.pool] += rounded(sizeof(Elem)) + r.entries * rounded(sizeof(tovLinkObj));
+        if (r.pool >= 0) used[r.pool] += rounded(sizeof(Elem)) + r.entries * rounded(sizeof(tovLinkObj));
     }
     for (int k = 0; k < kinds; ++k) {
         used[2] += rounded(containerSize[k]);
@@ -227,56 +234,60 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (r.alive) alive.push_back(r.e->id);
         const int pick = alive.empty() ? -1 : alive[in.below(static_cast<unsigned>(alive.size()))];
         switch (op) {
-        case 0: {  // a new element, held by the harness
-            if (alive.size() >= 40) break;
-            const int id = static_cast<int>(s.recs.size());
-            const int pool = static_cast<int>(in.below(3)) - 1;
-            const int key = static_cast<int>(in.below(12));
-            const unsigned h = hashes[(key + (in.below(4) == 0 ? in.byte() : 0)) % 8];
-            Elem* e = pool >= 0 ? new (s.pools[pool]) Elem(id, key, h) : heapElem(id, key, h);
-            e->up();
-            s.recs.push_back({e, pool, pool >= 0 ? 1 : 0, 0, true, true});
-            break;
-        }
-        case 1:
-            if (pick >= 0) letGo(s, pick);
-            break;
-        case 2: case 3: case 4:
-            if (pick >= 0) addEntry(s, k, pick);
-            break;
-        case 5: case 6: {  // by key, or by an element itself (an equal one goes)
-            Elem& key = op == 5 || pick < 0 ? probeFor(in) : *s.recs[pick].e;
-            const int at = firstMatch(s, k, key, false);
-            FUZZ_EQ(s.c[k]->remove(key), at >= 0);
-            if (at >= 0) {
-                const int id = s.order[k][at];
-                s.order[k].erase(s.order[k].begin() + at);
-                --s.recs[id].entries;
-                release(s, id);
+            case 0: {  // a new element, held by the harness
+                if (alive.size() >= 40) break;
+                const int id = static_cast<int>(s.recs.size());
+                const int pool = static_cast<int>(in.below(3)) - 1;
+                const int key = static_cast<int>(in.below(12));
+                const unsigned h = hashes[(key + (in.below(4) == 0 ? in.byte() : 0)) % 8];
+                Elem* e = pool >= 0 ? new (s.pools[pool]) Elem(id, key, h) : heapElem(id, key, h);
+                e->up();
+                s.recs.push_back({e, pool, pool >= 0 ? 1 : 0, 0, true, true});
+                break;
             }
-            break;
-        }
-        case 7: {  // the container's search, and the generic one over the iterator
-            const Elem& key = probeFor(in);
-            const int at = firstMatch(s, k, key, false);
-            FUZZ_CHECK(s.c[k]->find(key) == (at < 0 ? nullptr : s.recs[s.order[k][at]].e));
-            const int any = firstMatch(s, k, key, true);
-            FUZZ_CHECK(s.c[k]->tovContainer::find(key) ==
-                       (any < 0 ? nullptr : s.recs[s.order[k][any]].e));
-            break;
-        }
-        case 8: case 9:
-            iterate(s, k, op == 9 ? pick : -1);
-            break;
-        case 10:
-            s.c[k]->removeAll();
-            removeEntries(s, k);
-            break;
-        case 11:  // the last reference to the container: its destructor releases all
-            s.c[k]->down();
-            removeEntries(s, k);
-            s.c[k] = makeContainer(s.pools[2], k);
-            break;
+            case 1:
+                if (pick >= 0) letGo(s, pick);
+                break;
+            case 2:
+            case 3:
+            case 4:
+                if (pick >= 0) addEntry(s, k, pick);
+                break;
+            case 5:
+            case 6: {  // by key, or by an element itself (an equal one goes)
+                Elem& key = op == 5 || pick < 0 ? probeFor(in) : *s.recs[pick].e;
+                const int at = firstMatch(s, k, key, false);
+                FUZZ_EQ(s.c[k]->remove(key), at >= 0);
+                if (at >= 0) {
+                    const int id = s.order[k][at];
+                    s.order[k].erase(s.order[k].begin() + at);
+                    --s.recs[id].entries;
+                    release(s, id);
+                }
+                break;
+            }
+            case 7: {  // the container's search, and the generic one over the iterator
+                const Elem& key = probeFor(in);
+                const int at = firstMatch(s, k, key, false);
+                FUZZ_CHECK(s.c[k]->find(key) == (at < 0 ? nullptr : s.recs[s.order[k][at]].e));
+                const int any = firstMatch(s, k, key, true);
+                FUZZ_CHECK(s.c[k]->tovContainer::find(key) ==
+                           (any < 0 ? nullptr : s.recs[s.order[k][any]].e));
+                break;
+            }
+            case 8:
+            case 9:
+                iterate(s, k, op == 9 ? pick : -1);
+                break;
+            case 10:
+                s.c[k]->removeAll();
+                removeEntries(s, k);
+                break;
+            case 11:  // the last reference to the container: its destructor releases all
+                s.c[k]->down();
+                removeEntries(s, k);
+                s.c[k] = makeContainer(s.pools[2], k);
+                break;
         }
         check(s);
     }

@@ -21,19 +21,19 @@
     __builtin_trap();
 }
 
-#define FUZZ_CHECK(cond) \
-    do { \
+#define FUZZ_CHECK(cond)                                  \
+    do {                                                  \
         if (!(cond)) fuzzFail(__FILE__, __LINE__, #cond); \
     } while (0)
 
 // The library's value first, the model's second; both go to the message.
-#define FUZZ_EQ(a, b) \
-    do { \
-        const auto fuzz_a = (a); \
-        const auto fuzz_b = (b); \
-        if (!(fuzz_a == fuzz_b)) \
+#define FUZZ_EQ(a, b)                                                                  \
+    do {                                                                               \
+        const auto fuzz_a = (a);                                                       \
+        const auto fuzz_b = (b);                                                       \
+        if (!(fuzz_a == fuzz_b))                                                       \
             fuzzFail(__FILE__, __LINE__, #a " == " #b, static_cast<long long>(fuzz_a), \
-                     static_cast<long long>(fuzz_b)); \
+                     static_cast<long long>(fuzz_b));                                  \
     } while (0)
 
 // Reads the input front to back; past its end every byte reads as 0.

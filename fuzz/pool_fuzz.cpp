@@ -98,8 +98,7 @@ void doAlloc(Model& m, std::size_t size) {
         std::size_t b = std::max(r, smallestBlock);
         if (b != r && b - r < header) b = r;
         FUZZ_EQ(m.pool->ablocks(), blocksBefore + 1);
-        for (const auto& blk : m.blocks)
-            FUZZ_CHECK(a + b <= blk.first || blk.first + blk.second <= a);
+        for (const auto& blk : m.blocks) FUZZ_CHECK(a + b <= blk.first || blk.first + blk.second <= a);
         m.blocks.emplace_back(a, b);
         m.amem += b;
         m.fmem += b;
@@ -172,16 +171,14 @@ void check(const Model& m) {
     want << "Pool " << p.getNum() << " @" << static_cast<const void*>(&p) << " Alloc=" << m.amem
          << " Used=" << m.umem << " FreeB=" << m.fmem << " FreeR=" << m.rmem << "\n";
     want << "  Allocated blocks: ";
-    for (auto it = m.blocks.rbegin(); it != m.blocks.rend(); ++it)
-        want << " (" << it->second << ")";
+    for (auto it = m.blocks.rbegin(); it != m.blocks.rend(); ++it) want << " (" << it->second << ")";
     want << "\n  Free blocks: ";
     for (const auto& s : m.free)
         want << " @" << reinterpret_cast<const void*>(s.first) << "(" << s.second << ")";
     want << "\n";
     for (std::size_t i = 0; i < classes; ++i)
         if (const std::size_t n = m.recycled[i].size())
-            want << "  Recycled Element: size=" << 8 * i << " Number=" << n
-                 << " Bytes=" << n * 8 * i << "\n";
+            want << "  Recycled Element: size=" << 8 * i << " Number=" << n << " Bytes=" << n * 8 * i << "\n";
     // The block records' addresses are the pool's own; keep only their sizes.
     std::string text = got.str();
     for (std::size_t at; (at = text.find(" @", text.find("Allocated"))) < text.find("Free blocks");)
@@ -214,56 +211,62 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const unsigned op = in.below(16);
         Model& m = models[in.below(poolCount)];
         switch (op) {
-        case 0: case 1: case 2: case 3:  // small, around the recycling limit
-            if (m.live.size() < maxLive) doAlloc(m, in.below(530));
-            break;
-        case 4:  // up to a block, around the smallest block, and beyond
-            if (m.live.size() < maxLive) doAlloc(m, in.below(smallestBlock + 200));
-            break;
-        case 5:
-            if (m.live.size() < maxLive)
-                doAlloc(m, smallestBlock - 50 + in.below(in.byte() & 1 ? 80 : 20000));
-            break;
-        case 6: case 7: case 8: case 9: case 10:
-            if (!m.live.empty())
-                doFree(m, in.below(static_cast<unsigned>(m.live.size())), in.byte());
-            break;
-        case 11: {  // everything carved from the pool ends; number, flag and chain stay
-            m.pool->release();
-            Model emptied;
-            emptied.pool = m.pool;
-            emptied.flag = m.flag;
-            m = emptied;
-            break;
-        }
-        case 12:  // destroyed and replaced by a new pool, numbered one above the newest
-            delete m.pool;
-            forget(m);
-            makePool(m);
-            break;
-        case 13:
-            m.flag = !m.flag;
-            m.pool->setReleaseFlag(m.flag);
-            FUZZ_EQ(m.pool->releaseFlag(), m.flag);
-            break;
-        case 14:  // flagged pools are destroyed, the others left as they are
-            tovPool::releaseAll();
-            for (Model& each : models)
-                if (each.flag) forget(each);
-            checkRegistry();
-            for (Model& each : models)
-                if (!each.pool) makePool(each);
-            break;
-        case 15: {  // a size whose rounding wraps: refused, the pool unchanged
-            bool thrown = false;
-            try {
-                m.pool->alloc(std::numeric_limits<std::size_t>::max() - in.below(7));
-            } catch (const std::bad_alloc&) {
-                thrown = true;
+            case 0:
+            case 1:
+            case 2:
+            case 3:  // small, around the recycling limit
+                if (m.live.size() < maxLive) doAlloc(m, in.below(530));
+                break;
+            case 4:  // up to a block, around the smallest block, and beyond
+                if (m.live.size() < maxLive) doAlloc(m, in.below(smallestBlock + 200));
+                break;
+            case 5:
+                if (m.live.size() < maxLive)
+                    doAlloc(m, smallestBlock - 50 + in.below(in.byte() & 1 ? 80 : 20000));
+                break;
+            case 6:
+            case 7:
+            case 8:
+            case 9:
+            case 10:
+                if (!m.live.empty()) doFree(m, in.below(static_cast<unsigned>(m.live.size())), in.byte());
+                break;
+            case 11: {  // everything carved from the pool ends; number, flag and chain stay
+                m.pool->release();
+                Model emptied;
+                emptied.pool = m.pool;
+                emptied.flag = m.flag;
+                m = emptied;
+                break;
             }
-            FUZZ_CHECK(thrown);
-            break;
-        }
+            case 12:  // destroyed and replaced by a new pool, numbered one above the newest
+                delete m.pool;
+                forget(m);
+                makePool(m);
+                break;
+            case 13:
+                m.flag = !m.flag;
+                m.pool->setReleaseFlag(m.flag);
+                FUZZ_EQ(m.pool->releaseFlag(), m.flag);
+                break;
+            case 14:  // flagged pools are destroyed, the others left as they are
+                tovPool::releaseAll();
+                for (Model& each : models)
+                    if (each.flag) forget(each);
+                checkRegistry();
+                for (Model& each : models)
+                    if (!each.pool) makePool(each);
+                break;
+            case 15: {  // a size whose rounding wraps: refused, the pool unchanged
+                bool thrown = false;
+                try {
+                    m.pool->alloc(std::numeric_limits<std::size_t>::max() - in.below(7));
+                } catch (const std::bad_alloc&) {
+                    thrown = true;
+                }
+                FUZZ_CHECK(thrown);
+                break;
+            }
         }
         check(m);
         checkRegistry();

@@ -31,11 +31,10 @@ std::size_t rounded(std::size_t n) { return (n + 7) / 8 * 8; }
 
 struct Table {
     std::unordered_map<std::string, const char*> texts;  // an element's identity: its text
-    std::size_t bytes() const {  // the table and, per element, element, text and node
+    std::size_t bytes() const {                          // the table and, per element, element, text and node
         std::size_t n = rounded(sizeof(tovStringTbl));
         for (const auto& t : texts)
-            n += rounded(sizeof(tovStrElem)) + rounded(t.first.size() + 1) +
-                 rounded(sizeof(tovLinkObj));
+            n += rounded(sizeof(tovStrElem)) + rounded(t.first.size() + 1) + rounded(sizeof(tovLinkObj));
         return n;
     }
 };
@@ -188,8 +187,7 @@ void check(const Model& m) {
     for (const Obj& o : m.objs)
         used += rounded(sizeof(tovString)) + (o.named ? rounded(sizeof(tovNamedObj)) : 0);
     FUZZ_EQ(tovPool::mainPool()->umem(), used);
-    for (tovPool* p : m.pools)
-        FUZZ_EQ(p->umem(), (m.tempOpen && p == m.tempPool ? m.temp.bytes() : 0));
+    for (tovPool* p : m.pools) FUZZ_EQ(p->umem(), (m.tempOpen && p == m.tempPool ? m.temp.bytes() : 0));
 }
 
 }  // namespace
@@ -204,98 +202,102 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto objs = static_cast<unsigned>(m.objs.size());
         const std::size_t pick = objs ? in.below(objs) : 0;
         switch (op) {
-        case 0: case 1: case 2: case 3: {  // a handle: in the temporary table while it exists
-            if (m.objs.size() >= 200) break;
-            const bool null = in.below(16) == 0;
-            const std::string text = null ? std::string() : makeText(in, m);
-            auto* h = new (nullptr) tovString(null ? nullptr : text.c_str());
-            m.mainOpen |= !m.tempOpen;
-            intern(m, m.tempOpen, text, *h);
-            m.objs.push_back({h, false, text, m.tempOpen});
-            break;
-        }
-        case 4: {  // straight into a chosen table, then a handle on the element
-            if (m.objs.size() >= 200) break;
-            const bool temp = m.tempOpen && in.byte() & 1;
-            const std::string text = makeText(in, m);
-            const bool hit = (temp ? m.temp : m.main).texts.count(text);
-            const tovPool& pool = temp ? *m.tempPool : *tovPool::mainPool();
-            const Recycled before = recycled(pool);
-            const std::size_t used = pool.umem();
-            tovStringTbl* table =
-                temp ? tovStringTbl::establishTemp(nullptr) : tovStringTbl::establish(nullptr);
-            tovStrElem& e = table->addStrElem(text.c_str());
-            if (hit) checkHit(pool, before, used, text.size() + 1);
-            m.mainOpen |= !temp;
-            intern(m, temp, text, e);
-            auto* h = new (nullptr) tovString(&e);
-            m.objs.push_back({h, false, text, temp});
-            FUZZ_CHECK(!h->isEqual(e) && !e.isEqual(*h));
-            FUZZ_EQ(e.hash(4191), textHash(text) % 4191);
-            break;
-        }
-        case 5:  // a named object after a handle or another named object
-            if (m.objs.empty() || m.objs.size() >= 200) break;
-            m.objs.push_back({new (nullptr) tovNamedObj(m.objs[pick].name()), true,
-                              m.objs[pick].text, m.objs[pick].temp});
-            break;
-        case 6: case 7: {
-            if (m.objs.empty()) break;
-            const Obj& a = m.objs[pick];
-            compare(a, m.objs[in.below(objs)]);
-            const unsigned n = 1 + in.below(65535);
-            FUZZ_EQ(a.o->hash(n), textHash(a.text) % n);
-            FUZZ_CHECK(std::string(static_cast<char*>(a.name())) == a.text);
-            break;
-        }
-        case 8:
-            if (!m.objs.empty()) drop(m, pick);
-            break;
-        case 9: {  // a new pool each time; the table is made only once
-            tovLib::tempInit(nullptr);
-            if (m.tempOpen) {
-                ++m.unknownPools;
+            case 0:
+            case 1:
+            case 2:
+            case 3: {  // a handle: in the temporary table while it exists
+                if (m.objs.size() >= 200) break;
+                const bool null = in.below(16) == 0;
+                const std::string text = null ? std::string() : makeText(in, m);
+                auto* h = new (nullptr) tovString(null ? nullptr : text.c_str());
+                m.mainOpen |= !m.tempOpen;
+                intern(m, m.tempOpen, text, *h);
+                m.objs.push_back({h, false, text, m.tempOpen});
                 break;
             }
-            m.tempOpen = true;
-            m.tempPool = tovStringTbl::tempTable()->getPool();
-            // Pools other than the main one end only at a reset, so numbers run 1, 2, ...
-            FUZZ_EQ(m.tempPool->getNum(), static_cast<int>(tovPool::npools()) - 1);
-            m.pools.push_back(m.tempPool);
-            break;
-        }
-        case 10:  // the pool stays, emptied
-            forgetTemp(m);
-            tovLib::tempReset();
-            break;
-        case 11:
-            reset(m, in.byte() & 1);
-            tovLib::reset();
-            break;
-        case 12:  // a new, empty main table
-            reset(m, in.byte() & 1);
-            tovLib::reInit(false);
-            m.mainOpen = true;
-            break;
-        case 13:
-            tovLib::init(false);
-            m.mainOpen = true;
-            break;
-        case 14: {  // every element of a table, by a walk over it
-            const bool temp = in.byte() & 1;
-            const tovStringTbl* t = temp ? tovStringTbl::tempTable() : tovStringTbl::table();
-            if (!t) break;
-            const Table& model = temp ? m.temp : m.main;
-            int n = 0;
-            for (tovIterPtr it(*t); it; ++n) {
-                tovStrElem& e = static_cast<tovStrElem&>(it++);
-                auto found = model.texts.find(static_cast<char*>(e));
-                FUZZ_CHECK(found != model.texts.end() && found->second == static_cast<char*>(e));
-                FUZZ_CHECK(t->find(e) == &e);
+            case 4: {  // straight into a chosen table, then a handle on the element
+                if (m.objs.size() >= 200) break;
+                const bool temp = m.tempOpen && in.byte() & 1;
+                const std::string text = makeText(in, m);
+                const bool hit = (temp ? m.temp : m.main).texts.count(text);
+                const tovPool& pool = temp ? *m.tempPool : *tovPool::mainPool();
+                const Recycled before = recycled(pool);
+                const std::size_t used = pool.umem();
+                tovStringTbl* table =
+                    temp ? tovStringTbl::establishTemp(nullptr) : tovStringTbl::establish(nullptr);
+                tovStrElem& e = table->addStrElem(text.c_str());
+                if (hit) checkHit(pool, before, used, text.size() + 1);
+                m.mainOpen |= !temp;
+                intern(m, temp, text, e);
+                auto* h = new (nullptr) tovString(&e);
+                m.objs.push_back({h, false, text, temp});
+                FUZZ_CHECK(!h->isEqual(e) && !e.isEqual(*h));
+                FUZZ_EQ(e.hash(4191), textHash(text) % 4191);
+                break;
             }
-            FUZZ_EQ(n, static_cast<int>(model.texts.size()));
-            break;
-        }
+            case 5:  // a named object after a handle or another named object
+                if (m.objs.empty() || m.objs.size() >= 200) break;
+                m.objs.push_back({new (nullptr) tovNamedObj(m.objs[pick].name()), true, m.objs[pick].text,
+                                  m.objs[pick].temp});
+                break;
+            case 6:
+            case 7: {
+                if (m.objs.empty()) break;
+                const Obj& a = m.objs[pick];
+                compare(a, m.objs[in.below(objs)]);
+                const unsigned n = 1 + in.below(65535);
+                FUZZ_EQ(a.o->hash(n), textHash(a.text) % n);
+                FUZZ_CHECK(std::string(static_cast<char*>(a.name())) == a.text);
+                break;
+            }
+            case 8:
+                if (!m.objs.empty()) drop(m, pick);
+                break;
+            case 9: {  // a new pool each time; the table is made only once
+                tovLib::tempInit(nullptr);
+                if (m.tempOpen) {
+                    ++m.unknownPools;
+                    break;
+                }
+                m.tempOpen = true;
+                m.tempPool = tovStringTbl::tempTable()->getPool();
+                // Pools other than the main one end only at a reset, so numbers run 1, 2, ...
+                FUZZ_EQ(m.tempPool->getNum(), static_cast<int>(tovPool::npools()) - 1);
+                m.pools.push_back(m.tempPool);
+                break;
+            }
+            case 10:  // the pool stays, emptied
+                forgetTemp(m);
+                tovLib::tempReset();
+                break;
+            case 11:
+                reset(m, in.byte() & 1);
+                tovLib::reset();
+                break;
+            case 12:  // a new, empty main table
+                reset(m, in.byte() & 1);
+                tovLib::reInit(false);
+                m.mainOpen = true;
+                break;
+            case 13:
+                tovLib::init(false);
+                m.mainOpen = true;
+                break;
+            case 14: {  // every element of a table, by a walk over it
+                const bool temp = in.byte() & 1;
+                const tovStringTbl* t = temp ? tovStringTbl::tempTable() : tovStringTbl::table();
+                if (!t) break;
+                const Table& model = temp ? m.temp : m.main;
+                int n = 0;
+                for (tovIterPtr it(*t); it; ++n) {
+                    tovStrElem& e = static_cast<tovStrElem&>(it++);
+                    auto found = model.texts.find(static_cast<char*>(e));
+                    FUZZ_CHECK(found != model.texts.end() && found->second == static_cast<char*>(e));
+                    FUZZ_CHECK(t->find(e) == &e);
+                }
+                FUZZ_EQ(n, static_cast<int>(model.texts.size()));
+                break;
+            }
         }
         check(m);
     }

@@ -7,15 +7,15 @@
 // type information have a single home and dynamic_cast and catch work across the
 // library boundary.
 #if defined(_WIN32) || defined(__CYGWIN__)
-#  if defined(TOVLIB_BUILDING)
-#    define TOV_API __declspec(dllexport)
-#  elif defined(TOVLIB_STATIC)
-#    define TOV_API
-#  else
-#    define TOV_API __declspec(dllimport)
-#  endif
+#if defined(TOVLIB_BUILDING)
+#define TOV_API __declspec(dllexport)
+#elif defined(TOVLIB_STATIC)
+#define TOV_API
 #else
-#  define TOV_API __attribute__((visibility("default")))
+#define TOV_API __declspec(dllimport)
+#endif
+#else
+#define TOV_API __attribute__((visibility("default")))
 #endif
 
 #endif

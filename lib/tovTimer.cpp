@@ -19,7 +19,8 @@ std::int32_t clockNow() {
 }
 
 double seconds(std::int32_t from, std::int32_t to) {
-    const auto diff = static_cast<std::int32_t>(static_cast<std::uint32_t>(to) - static_cast<std::uint32_t>(from));
+    const auto diff =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(to) - static_cast<std::uint32_t>(from));
     return static_cast<double>(diff) / 1000.0;
 }
 
@@ -63,7 +64,8 @@ std::ostream& tovLib::sectionTimer(std::ostream& os, const char* label) {
     writeTimeOfDay(os, "    Start section time   %2d:%02d:%02d\n", _time.sectionTime);
     writeTimeOfDay(os, "    End section time     %2d:%02d:%02d\n", _time.lastTime);
     char line[64];
-    std::snprintf(line, sizeof line, "    Elapsed section time %fs\n", seconds(_time.sectionClock, _time.lastClock));
+    std::snprintf(line, sizeof line, "    Elapsed section time %fs\n",
+                  seconds(_time.sectionClock, _time.lastClock));
     return os << line;
 }
 

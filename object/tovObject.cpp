@@ -38,8 +38,7 @@ void* tovObject::operator new(std::size_t size, tovPool* pool) {
     void* mem = pool ? pool->alloc(size) : ::operator new(size);
     // Raw byte copies: the memory holds no object yet.
     std::memcpy(static_cast<char*>(mem) + TOV_POOL_AT, &pool, sizeof pool);
-    std::memcpy(static_cast<char*>(mem) + TOV_COUNT_AT, &constructionMarker,
-                sizeof constructionMarker);
+    std::memcpy(static_cast<char*>(mem) + TOV_COUNT_AT, &constructionMarker, sizeof constructionMarker);
     return mem;
 }
 

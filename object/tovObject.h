@@ -18,16 +18,12 @@ class tovPool;
 /// that adds data members should too. (Declaring one form of operator delete hides the
 /// others, and a placement delete wants the operator new of its own class, so all
 /// three come together.)
-#define TOV_OBJECT_OPERATORS(Class)                                                \
-    static void* operator new(std::size_t size, tovPool* pool) {                   \
-        return tovObject::operator new(size, pool);                                \
-    }                                                                              \
-    static void operator delete(void* p, std::size_t size) {                       \
-        tovObject::operator delete(p, size);                                       \
-    }                                                                              \
-    static void operator delete(void* p, tovPool*) {                               \
-        tovObject::releaseUnbuilt(p, sizeof(Class));                               \
-    }
+#define TOV_OBJECT_OPERATORS(Class)                                                                 \
+    static void* operator new(std::size_t size, tovPool* pool) {                                    \
+        return tovObject::operator new(size, pool);                                                 \
+    }                                                                                               \
+    static void operator delete(void* p, std::size_t size) { tovObject::operator delete(p, size); } \
+    static void operator delete(void* p, tovPool*) { tovObject::releaseUnbuilt(p, sizeof(Class)); }
 
 /// The common base of every tovlib object.
 ///

@@ -14,7 +14,6 @@ constexpr std::size_t smallestBlock = 8000;
 // on a 64-bit target this is 16, so a split never leaves an 8-byte remainder.
 constexpr std::size_t headerSize = sizeof(void*) + sizeof(std::size_t);  // a Segment
 
-
 inline std::uintptr_t addr(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
 
 }  // namespace

@@ -93,6 +93,5 @@ void tovPool::printAll(std::ostream& os) {
         r += p->rmem();
     }
     // Unsigned: totals above 2^31 must not print negative.
-    os << "*** Total: Alloc=" << a << " Used=" << u << " Free=" << f << " Recycled=" << r
-       << " ***\n";
+    os << "*** Total: Alloc=" << a << " Used=" << u << " Free=" << f << " Recycled=" << r << " ***\n";
 }

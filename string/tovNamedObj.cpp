@@ -23,7 +23,8 @@ std::ostream& tovNamedObj::dump(std::ostream& os, int indent, int nl) const {
 
 bool tovNamedObj::isEqual(const tovObject& other) const {
     if (&other == this) return true;
-    if (other.isA(tovNamedObjClass)) return static_cast<const tovNamedObj&>(other)._name->_elem == _name->_elem;
+    if (other.isA(tovNamedObjClass))
+        return static_cast<const tovNamedObj&>(other)._name->_elem == _name->_elem;
     if (other.isA(tovStringClass)) return static_cast<const tovString&>(other)._elem == _name->_elem;
     return false;
 }

@@ -69,10 +69,10 @@ std::string dumped(const tovObject& o, int indent, int nl) {
 template <class T>
 void expectChain(const T& o, std::initializer_list<const char*> chain) {
     static const char* const all[] = {
-        tovObjectClass,   tovPoolClass,      tovContainerClass, tovIteratorClass, tovIterPtrClass,
-        tovLinkObjClass,  tovFifoClass,      tovFifoIterClass,  tovListClass,     tovListIterClass,
-        tovSListClass,    tovSListIterClass, tovHashClass,      tovHashIterClass, tovStrElemClass,
-        tovStringClass,   tovStringTblClass, tovNamedObjClass,  tovSptrClass};
+        tovObjectClass,  tovPoolClass,      tovContainerClass, tovIteratorClass, tovIterPtrClass,
+        tovLinkObjClass, tovFifoClass,      tovFifoIterClass,  tovListClass,     tovListIterClass,
+        tovSListClass,   tovSListIterClass, tovHashClass,      tovHashIterClass, tovStrElemClass,
+        tovStringClass,  tovStringTblClass, tovNamedObjClass,  tovSptrClass};
     for (const char* name : all)
         EXPECT_EQ(o.isA(name), std::find(chain.begin(), chain.end(), name) != chain.end())
             << *chain.begin() << " isA " << name;
@@ -109,7 +109,9 @@ using Kinds = testing::Types<tovFifo, tovList, tovSList, tovHash<4191>>;
 // Numbered, as test discovery expects; the listing names each type.
 struct ByIndex {
     template <class>
-    static std::string GetName(int i) { return std::to_string(i); }
+    static std::string GetName(int i) {
+        return std::to_string(i);
+    }
 };
 TYPED_TEST_SUITE(Protocol, Kinds, ByIndex);
 
@@ -266,11 +268,14 @@ TEST_F(Containers, ClassIdentity) {
     tovList l;
     tovSList s;
     tovHash<4191> h;
-    const struct { const tovContainer& c; const char* name; const char* iter; } rows[] = {
-        {f, tovFifoClass, tovFifoIterClass},
-        {l, tovListClass, tovListIterClass},
-        {s, tovSListClass, tovSListIterClass},
-        {h, tovHashClass, tovHashIterClass}};
+    const struct {
+        const tovContainer& c;
+        const char* name;
+        const char* iter;
+    } rows[] = {{f, tovFifoClass, tovFifoIterClass},
+                {l, tovListClass, tovListIterClass},
+                {s, tovSListClass, tovSListIterClass},
+                {h, tovHashClass, tovHashIterClass}};
     for (const auto& row : rows) {
         expectChain<tovObject>(row.c, {row.name, tovContainerClass, tovObjectClass});
         tovIterPtr it(row.c);
@@ -352,8 +357,8 @@ TEST_F(Containers, SortedListAscendsByObjcmp) {
     tovSList s;
     for (Item* o : {&two, &one, &three, &x, &y}) s.add(*o);
     EXPECT_EQ(visit(s), (Seq{&one, &two, &three, &x, &y}));  // equal ones in insertion order
-    s.add(zero);  // below all: first
-    s.add(z);     // equal to the last: behind it, not in front
+    s.add(zero);                                             // below all: first
+    s.add(z);                                                // equal to the last: behind it, not in front
     EXPECT_EQ(visit(s), (Seq{&zero, &one, &two, &three, &x, &y, &z}));
     Key five(5);
     EXPECT_EQ(s.find(five), &x);
@@ -397,7 +402,7 @@ TEST_F(Containers, HashCollisionCount) {
     h.add(b);
     h.add(c);
     EXPECT_EQ(h.col(), 1u);
-    h.remove(c);  // leaves its bucket empty: no collision to take back
+    h.remove(c);   // leaves its bucket empty: no collision to take back
     h.remove(*a);  // behind b in its bucket, which keeps b
     EXPECT_EQ(h.col(), 0u);
     h.remove(b);

@@ -24,8 +24,10 @@ void record(const void* at) {
     std::size_t i = 0;
     while (i < siteCount && siteTable[i].at != at) ++i;
     if (i == siteCount) {
-        if (siteCount == sizeof siteTable / sizeof siteTable[0]) i = siteCount - 1;
-        else siteTable[siteCount++] = {at, 0};
+        if (siteCount == sizeof siteTable / sizeof siteTable[0])
+            i = siteCount - 1;
+        else
+            siteTable[siteCount++] = {at, 0};
     }
     ++siteTable[i].failures;
 }

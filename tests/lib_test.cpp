@@ -129,7 +129,7 @@ TEST_F(Startup, TempResetReleasesTheClientsPoolAndKeepsItRegistered) {
     EXPECT_NE(tovStringTbl::table(), nullptr);
     EXPECT_EQ(p->amem(), 0u);
     EXPECT_EQ(tovPool::npools(), pools);
-    p->alloc(8);  // still usable
+    p->alloc(8);          // still usable
     tovLib::tempReset();  // no temporary table: nothing happens
     EXPECT_EQ(p->amem(), 8000u);
 }
@@ -205,9 +205,10 @@ protected:
     }
 };
 
-const std::regex sectionLines("    Start section time   [ 12]\\d:[0-5]\\d:[0-5]\\d\n"
-                              "    End section time     [ 12]\\d:[0-5]\\d:[0-5]\\d\n"
-                              "    Elapsed section time \\d+\\.\\d{6}s\n");
+const std::regex sectionLines(
+    "    Start section time   [ 12]\\d:[0-5]\\d:[0-5]\\d\n"
+    "    End section time     [ 12]\\d:[0-5]\\d:[0-5]\\d\n"
+    "    Elapsed section time \\d+\\.\\d{6}s\n");
 
 TEST_F(Timer, BeforeAnyStartTheRecordIsZero) {
     // Its own process: nothing has started the stopwatch.
@@ -237,9 +238,10 @@ TEST_F(Timer, StopRunsFromTheStartAndCanRepeat) {
     EXPECT_EQ(started.startClock, started.lastClock);
     section("a");
     const std::string one = stop(), two = stop();
-    const std::regex shape("Starting time (.{24})\n"
-                           "Ending time   .{24}\n"
-                           "Elapsed time  ([0-9.e+-]+)s\n");
+    const std::regex shape(
+        "Starting time (.{24})\n"
+        "Ending time   .{24}\n"
+        "Elapsed time  ([0-9.e+-]+)s\n");
     std::smatch m1, m2;
     ASSERT_TRUE(std::regex_match(one, m1, shape)) << one;
     ASSERT_TRUE(std::regex_match(two, m2, shape)) << two;

@@ -151,15 +151,15 @@ TEST_F(Object, MemoryOfAnUnbuiltObjectLosesTheMarker) {
 }
 
 TEST_F(Object, IdentityIsByPointer) {
-    const char* const names[] = {tovObjectClass,   tovPoolClass,         tovContainerClass, tovIteratorClass,
-                                 tovIterPtrClass,  tovLinkObjClass,      tovFifoClass,      tovFifoIterClass,
-                                 tovListClass,     tovListIterClass,     tovSListClass,     tovSListIterClass,
-                                 tovHashClass,     tovHashIterClass,     tovStrElemClass,   tovStringClass,
-                                 tovStringTblClass, tovNamedObjClass,    tovSptrClass};
-    const char* const texts[] = {"tovObject",   "tovPool",      "tovContainer",   "tovIterator",
-                                 "tovIterPtr",  "tovLinkObj",   "tovFifo",        "tovFifoIter",
-                                 "tovList",     "tovListIter",  "tovSList",       "tovSListIter",
-                                 "tovHash",     "tovHashIter",  "tovStrElem",     "tovStringClass",
+    const char* const names[] = {tovObjectClass,    tovPoolClass,     tovContainerClass, tovIteratorClass,
+                                 tovIterPtrClass,   tovLinkObjClass,  tovFifoClass,      tovFifoIterClass,
+                                 tovListClass,      tovListIterClass, tovSListClass,     tovSListIterClass,
+                                 tovHashClass,      tovHashIterClass, tovStrElemClass,   tovStringClass,
+                                 tovStringTblClass, tovNamedObjClass, tovSptrClass};
+    const char* const texts[] = {"tovObject",         "tovPool",     "tovContainer", "tovIterator",
+                                 "tovIterPtr",        "tovLinkObj",  "tovFifo",      "tovFifoIter",
+                                 "tovList",           "tovListIter", "tovSList",     "tovSListIter",
+                                 "tovHash",           "tovHashIter", "tovStrElem",   "tovStringClass",
                                  "tovStringTblClass", "tovNamedObj", "tovSptr"};
     for (std::size_t i = 0; i < std::size(names); ++i) {
         EXPECT_STREQ(names[i], texts[i]);

@@ -263,7 +263,9 @@ TEST(Oom, Interning) {
         std::size_t inPool, onHeap;
     };
     const std::string wide(600, 'w'), huge(9000, 'h');
-    const Row rows[] = {{"alpha", false, 2, 3}, {"alpha", true, 2, 0}, {wide.c_str(), false, 2, 3},
+    const Row rows[] = {{"alpha", false, 2, 3},
+                        {"alpha", true, 2, 0},
+                        {wide.c_str(), false, 2, 3},
                         {huge.c_str(), false, 4, 3}};
     for (const Row& row : rows)
         for (bool onHeap : {false, true})

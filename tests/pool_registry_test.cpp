@@ -141,9 +141,11 @@ TEST_F(PoolRegistry, ReportDetailsWithFlagZero) {
                              "  Free blocks: \n");
     void* e = p.alloc(16);
     const std::string tail = " @" + pointer(static_cast<char*>(e) + 16) + "\\(7984\\)\n";
-    EXPECT_TRUE(std::regex_match(report(p), std::regex("Pool 1 @0x[0-9a-f]+ Alloc=8000 Used=16 FreeB=7984 FreeR=0\n"
-                                                       "  Allocated blocks:  @0x[0-9a-f]+\\(8000\\)\n"
-                                                       "  Free blocks: " + tail)))
+    EXPECT_TRUE(
+        std::regex_match(report(p), std::regex("Pool 1 @0x[0-9a-f]+ Alloc=8000 Used=16 FreeB=7984 FreeR=0\n"
+                                               "  Allocated blocks:  @0x[0-9a-f]+\\(8000\\)\n"
+                                               "  Free blocks: " +
+                                               tail)))
         << report(p);
     p.free(e, 16);
     p.free(p.alloc(500), 500);

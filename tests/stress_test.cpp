@@ -109,7 +109,8 @@ TEST(Stress, RandomPoolWorkKeepsElementsIntactApartAndCounted) {
         auto addr = [](const Live& e) { return reinterpret_cast<std::uintptr_t>(e.at); };
         std::sort(all.begin(), all.end(), [&](const Live& x, const Live& y) { return addr(x) < addr(y); });
         for (std::size_t i = 1; i < all.size(); ++i)
-            ASSERT_LE(addr(all[i - 1]) + all[i - 1].size, addr(all[i])) << "elements overlap at step " << step;
+            ASSERT_LE(addr(all[i - 1]) + all[i - 1].size, addr(all[i]))
+                << "elements overlap at step " << step;
     }
     for (Slot& s : slots) {
         ASSERT_NO_FATAL_FAILURE(forget(s));

@@ -39,8 +39,8 @@ TEST_F(Strings, HashUsesSignedBytes) {
     EXPECT_EQ(abc.hash(-1), 23406631u);  // n = 2^32 - 1 exposes the raw value
     EXPECT_EQ(abc.hash(4191), 4087u);
     EXPECT_EQ(empty.hash(4191), 1u);
-    EXPECT_EQ(high.hash(4191), 234u);  // 257 - 23, not 257 + 233
-    EXPECT_EQ(high.hash(0), 0u);       // no division by zero
+    EXPECT_EQ(high.hash(4191), 234u);          // 257 - 23, not 257 + 233
+    EXPECT_EQ(high.hash(0), 0u);               // no division by zero
     tovStrElem longer("tovlib interns\xE9x");  // several 4-byte steps, a signed byte, a tail
     EXPECT_EQ(longer.hash(-1), 309286165u);
 }
@@ -233,8 +233,8 @@ TEST_F(Strings, OverridingNameChangesOrderAndDumpOnly) {
     tovString zed("zed");
     Renamed r(tovString("aaa"), zed);
     tovNamedObj plain(tovString("aaa"));
-    EXPECT_TRUE(r.isEqual(plain));    // equality uses the real name
-    EXPECT_EQ(r.objcmp(plain), 1);    // order uses name(): "zed" > "aaa"
+    EXPECT_TRUE(r.isEqual(plain));  // equality uses the real name
+    EXPECT_EQ(r.objcmp(plain), 1);  // order uses name(): "zed" > "aaa"
     EXPECT_EQ(dumped(r, 0, 0), "tovNamedObj zed ");
 }
 
