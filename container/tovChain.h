@@ -27,6 +27,19 @@ inline tovLinkObj** findLink(tovLinkObj** head, const tovObject& key, tovLinkObj
     return nullptr;
 }
 
+/// Unlinks and deletes the first node from `head` on whose element declares itself
+/// equal to `key`, lowering `count`; false, changing nothing, when there is none.
+inline bool removeFirst(tovLinkObj*& head, const tovObject& key, int& count) {
+    tovLinkObj* before;
+    tovLinkObj** link = findLink(&head, key, before);
+    if (!link) return false;
+    tovLinkObj* node = *link;
+    --count;
+    *link = node->_next;
+    delete node;  // releases the element, which may destroy it
+    return true;
+}
+
 /// Deletes the nodes from `head` on, in chain order, each releasing its element.
 inline void deleteAll(tovLinkObj*& head) {
     while (tovLinkObj* node = head) {

@@ -21,16 +21,7 @@ tovObject* tovList::find(const tovObject& key) const { return tovChain::find(_fi
 
 tovIterator* tovList::newIterator() const { return new (getPool()) tovListIter(this); }
 
-bool tovList::remove(tovObject& key) {
-    tovLinkObj* before;
-    tovLinkObj** link = tovChain::findLink(&_first, key, before);
-    if (!link) return false;
-    tovLinkObj* node = *link;
-    --_count;
-    *link = node->_next;
-    delete node;
-    return true;
-}
+bool tovList::remove(tovObject& key) { return tovChain::removeFirst(_first, key, _count); }
 
 void tovList::removeAll() {
     _count = 0;

@@ -26,16 +26,7 @@ tovObject* tovSList::find(const tovObject& key) const { return tovChain::find(_f
 
 tovIterator* tovSList::newIterator() const { return new (getPool()) tovSListIter(this); }
 
-bool tovSList::remove(tovObject& key) {
-    tovLinkObj* before;
-    tovLinkObj** link = tovChain::findLink(&_first, key, before);
-    if (!link) return false;
-    tovLinkObj* node = *link;
-    --_count;
-    *link = node->_next;
-    delete node;
-    return true;
-}
+bool tovSList::remove(tovObject& key) { return tovChain::removeFirst(_first, key, _count); }
 
 void tovSList::removeAll() {
     _count = 0;
