@@ -17,7 +17,9 @@ tovPool* makeMainPool() { return new (std::nothrow) tovPool; }
 
 // Constant-initialised, so the chain is empty before makeMainPool() runs.
 tovPool* tovPool::_pools = nullptr;
-tovPool* tovPool::_mainPool = makeMainPool();
+// If the heap cannot give the first block at load time, the program ends: there is
+// no caller yet to report to.
+tovPool* tovPool::_mainPool = makeMainPool();  // NOLINT(cert-err58-cpp)
 
 tovPool* tovPool::mainPool() { return _mainPool; }
 

@@ -12,7 +12,7 @@ tovString::tovString(const char* s) : _elem(&tovStringTbl::current().addStrElem(
 
 tovString::tovString(tovStrElem* e) : _elem(e) {}
 
-tovString::tovString(const tovString& other) : tovObject(other), _elem(other._elem) {}
+tovString::tovString(const tovString&) = default;
 
 tovString::~tovString() = default;
 
