@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Compares the dynamic symbols that libtovlib exports with the committed list, so an
 # export gained or lost by accident fails the build. After a deliberate change (with a
-# version bump), refresh the list with: cmake/abi-check.sh build/dev --update
+# version bump once released), refresh the list with: cmake/abi-check.sh build/dev --update
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build/dev}

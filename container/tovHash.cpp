@@ -35,6 +35,23 @@ std::ostream& tovHash<N>::dump(std::ostream& os, int indent, int nl) const {
 }
 
 template <int N>
+bool tovHash<N>::verify() const {
+    if (_count < 0) return false;
+    // A chain longer than the whole count is a cycle or a stray node: stop there.
+    const auto count = static_cast<unsigned int>(_count);
+    unsigned int entries = 0;
+    unsigned int used = 0;
+    for (int b = 0; b < N; ++b) {
+        if (_buckets[b]) ++used;
+        for (const tovLinkObj* n = _buckets[b]; n; n = n->_next) {
+            if (++entries > count) return false;
+            if (bucketOf(n->getObj()) != static_cast<unsigned int>(b)) return false;
+        }
+    }
+    return entries == count && _col == count - used;
+}
+
+template <int N>
 bool tovHash<N>::isA(const char* name) const {
     return name == tovHashClass || tovContainer::isA(name);
 }

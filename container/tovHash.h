@@ -44,6 +44,12 @@ public:
     /// non-empty buckets.
     virtual unsigned int col();
 
+    /// Checks the table's structure: the entries number count(), col() is count()
+    /// less the non-empty buckets, and every entry lies in the bucket its object
+    /// hashes to (an object whose hash changed while stored fails this). Allocates
+    /// nothing and changes nothing; calls each stored object's hash(N).
+    bool verify() const;
+
     TOV_OBJECT_OPERATORS(tovHash)
 
 protected:

@@ -187,6 +187,8 @@ void check(State& s) {
     for (int id : s.order[hash]) b.push_back(s.recs[id].e->h % buckets);
     b.erase(std::unique(b.begin(), b.end()), b.end());
     FUZZ_EQ(static_cast<tovHash<4191>*>(s.c[hash])->col(), s.order[hash].size() - b.size());
+    FUZZ_CHECK(static_cast<tovHash<4191>*>(s.c[hash])->verify());
+    for (tovPool* p : s.pools) FUZZ_CHECK(p->verify());
 }
 
 // Visits the entries from `from` on in the model's order, and then stands done.

@@ -155,6 +155,7 @@ void doFree(Model& m, std::size_t index, unsigned shrink) {
 // free segments and recycled elements, against the model.
 void check(const Model& m) {
     const tovPool& p = *m.pool;
+    FUZZ_CHECK(p.verify());
     FUZZ_EQ(p.amem(), m.amem);
     FUZZ_EQ(p.fmem(), m.fmem);
     FUZZ_EQ(p.rmem(), m.rmem);

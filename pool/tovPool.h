@@ -123,6 +123,14 @@ public:
     unsigned int fblocks() const;
     /// Number of recycled elements over all size classes (walks the 64 lists).
     unsigned int rblocks() const;
+    /// Checks the pool's structures: the block sizes add up to amem(); the free
+    /// segments ascend strictly by address, do not touch or overlap, lie inside the
+    /// pool's blocks, are multiples of 8 and at least a segment header, and add up to
+    /// fmem(); every recycled element lies inside a block, and the elements of all
+    /// classes add up to rmem(); the first-fit hints point into the free list with no
+    /// fitting segment ahead of them. Allocates nothing and changes nothing. Meant for
+    /// tests and debugging: it walks the blocks once per segment and element.
+    bool verify() const;
     /// The pool's number, given at construction.
     int getNum() const { return _num; }
 
@@ -193,6 +201,7 @@ private:
     void* carve(std::size_t rounded);
     void freeLarge(void* p, std::size_t rounded);
     void rewindFits(Segment** link, const void* changed);
+    bool inBlocks(const void* p, std::size_t n) const;
 
     std::size_t _amem = 0;
     std::size_t _fmem = 0;

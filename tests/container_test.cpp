@@ -422,6 +422,22 @@ TEST_F(Containers, HashCollisionCount) {
     EXPECT_EQ(h.col(), 0u);
 }
 
+TEST_F(Containers, HashVerifySeesAnEntryWhoseHashMoved) {
+    tovHash<4191> h;
+    EXPECT_TRUE(h.verify());
+    Item a(1, 1), b(2, 1), c(3, 4190);
+    for (Item* o : {&a, &b, &c}) h.add(*o);
+    EXPECT_TRUE(h.verify());
+    b.bucket = 2;  // stored in bucket 1, now hashing to bucket 2
+    EXPECT_FALSE(h.verify());
+    b.bucket = 4191 + 1;  // reduced to bucket 1 again
+    EXPECT_TRUE(h.verify());
+    EXPECT_TRUE(h.remove(a));
+    EXPECT_TRUE(h.verify());
+    h.removeAll();
+    EXPECT_TRUE(h.verify());
+}
+
 TEST_F(Containers, HashReducesLargeClientHashes) {
     Item a(1, 4191 + 5), b(2, 100000), c(3, 6);
     tovHash<4191> h;

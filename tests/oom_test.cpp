@@ -30,6 +30,7 @@ public:
     TOV_OBJECT_OPERATORS(Item)
 };
 
+std::size_t operations = 0;  // exhaust() calls, each one operation in one setting
 std::size_t failurePoints = 0;
 
 // Hands out every free byte of `p`, so that its next carving needs a block.
@@ -97,6 +98,14 @@ State snapshot(const Watch& watch) {
 // A failure gives back everything the operation was handed. A pool never gives a
 // block back, so once an earlier step took one, only the used bytes must be as before.
 void expectUnchanged(const State& before, const State& after) {
+    if (const tovPool* main = tovPool::mainPool()) {
+        EXPECT_TRUE(main->verify());
+    }
+    for (const tovStringTbl* t : {tovStringTbl::table(), tovStringTbl::tempTable()}) {
+        if (t) {
+            EXPECT_TRUE(t->verify());
+        }
+    }
     EXPECT_EQ(after.rest, before.rest);
     EXPECT_EQ(after.upools, before.upools);
     if (after.apools == before.apools)
@@ -137,6 +146,7 @@ struct Trial {
 // number of heap allocations the operation makes in this setting, each a failure point.
 template <class Scenario>
 void exhaust(const std::string& name, std::size_t failures, Scenario scenario) {
+    ++operations;
     for (bool persistent : {false, true}) {
         std::size_t n = 1;
         for (; n <= 32; ++n) {
@@ -352,8 +362,8 @@ TEST(Oom, Startup) {
 class SiteReport : public testing::Environment {
 public:
     void TearDown() override {
-        std::printf("oom: %zu failure points tried, %zu distinct heap call sites failed\n", failurePoints,
-                    heapFault::sites());
+        std::printf("oom: %zu operations, %zu failure points tried, %zu distinct heap call sites failed\n",
+                    operations, failurePoints, heapFault::sites());
         for (std::size_t i = 0; i < heapFault::sites(); ++i) {
             Dl_info info{};
             const auto* at = static_cast<const char*>(heapFault::site(i));

@@ -158,6 +158,34 @@ TEST(Pool, MergingIsByAdjacencyAcrossBlocks) {
     EXPECT_EQ(p.fmem(), 16000u);
 }
 
+TEST(Pool, VerifyHoldsThroughEveryOperationAndSeesABrokenRecycledList) {
+    tovPool p;
+    EXPECT_TRUE(p.verify());
+    // Splits, exact takes, a block of its own, recycling, merging on both sides.
+    void* e[6] = {p.alloc(16), p.alloc(600), p.alloc(600), p.alloc(600), p.alloc(9000), p.alloc(7400)};
+    EXPECT_TRUE(p.verify());
+    for (int i : {2, 0, 4, 1, 3, 5}) {
+        p.free(e[i], i == 0 ? 16 : i == 4 ? 9000 : i == 5 ? 7400 : 600);
+        EXPECT_TRUE(p.verify()) << "after freeing element " << i;
+    }
+    EXPECT_EQ(p.alloc(16), e[0]);
+    EXPECT_TRUE(p.verify());
+
+    // A recycled element's link pointing outside the pool: a client write after free().
+    void* r = p.alloc(24);
+    p.free(r, 24);
+    void* link;
+    std::memcpy(&link, r, sizeof link);
+    void* foreign[3] = {};
+    void* const stray = foreign;
+    std::memcpy(r, &stray, sizeof stray);
+    EXPECT_FALSE(p.verify());
+    std::memcpy(r, &link, sizeof link);
+    EXPECT_TRUE(p.verify());
+    p.release();
+    EXPECT_TRUE(p.verify());
+}
+
 TEST(Pool, ReleaseEmptiesAndTheNextAllocEstablishesAgain) {
     struct Counting : tovPool {
         int established = 0;

@@ -1,7 +1,8 @@
 // Stress: a long random mix of allocations and frees over several pools, with whole
 // pools released, destroyed and made anew on the way. Every element carries a pattern
-// that must be intact when it is given back; every 1,000 steps the counters of every
-// pool must balance, the live elements must lie apart, and the chain totals must match.
+// that must be intact when it is given back; every 1,000 steps every pool must pass
+// its own check (verify), its counters must balance, the live elements must lie apart,
+// and the chain totals must match.
 // TOVLIB_STRESS_STEPS sets the number of steps (default 1,000,000).
 #include <gtest/gtest.h>
 
@@ -98,12 +99,14 @@ TEST(Stress, RandomPoolWorkKeepsElementsIntactApartAndCounted) {
         std::vector<Live> all;
         for (const Slot& t : slots) {
             const tovPool& p = *t.pool;
+            ASSERT_TRUE(p.verify()) << "step " << step;
             ASSERT_EQ(p.amem(), p.fmem() + p.rmem() + p.umem()) << "step " << step;
             ASSERT_EQ(p.umem(), t.used) << "step " << step;
             a += p.amem();
             u += p.umem();
             all.insert(all.end(), t.live.begin(), t.live.end());
         }
+        ASSERT_TRUE(main->verify());
         ASSERT_EQ(tovPool::apools(), a);
         ASSERT_EQ(tovPool::upools(), u);
         auto addr = [](const Live& e) { return reinterpret_cast<std::uintptr_t>(e.at); };
