@@ -3,6 +3,8 @@
 #define TOVLIB_TOVSTRELEM_H
 
 #include <iosfwd>
+#include <ostream>
+#include <string_view>
 
 #include "lib/tovExport.h"
 #include "object/tovObject.h"
@@ -37,6 +39,9 @@ public:
 
     /// The element's own text; do not change or free it.
     operator char*() const { return _text; }
+    /// The element's text as a view of its own bytes, without the terminating zero;
+    /// valid while the element lives. A text never holds a zero byte.
+    std::string_view view() const noexcept { return std::string_view(_text); }
     /// A new handle on this element, carved from the element's pool (the main pool,
     /// or the heap, when it has none). The library never destroys it: it lives until
     /// its pool is released.
@@ -48,5 +53,9 @@ private:
     friend class tovStringTbl;
     char* _text;
 };
+
+/// Writes the element's text, nothing else, as the char* conversion always has. (The
+/// dump, with the flags' fields and a trailing blank, is what a tovObject& writes.)
+inline std::ostream& operator<<(std::ostream& os, const tovStrElem& e) { return os << e.view(); }
 
 #endif

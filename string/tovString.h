@@ -3,6 +3,8 @@
 #define TOVLIB_TOVSTRING_H
 
 #include <iosfwd>
+#include <ostream>
+#include <string_view>
 
 #include "lib/tovExport.h"
 #include "object/tovObject.h"
@@ -30,6 +32,10 @@ public:
 
     /// The element's text; do not change or free it.
     operator char*() const;
+    /// The element's text as a view of the element's own bytes, without the
+    /// terminating zero; valid while the element lives, like the handle itself. A text
+    /// never holds a zero byte.
+    std::string_view view() const noexcept { return _elem->view(); }
 
     /// The hash of the text.
     unsigned int hash(int n) const override;
@@ -51,5 +57,9 @@ private:
 
     tovStrElem* _elem;
 };
+
+/// Writes the handle's text, nothing else, as the char* conversion always has. (The
+/// dump, with the flags' fields and a trailing blank, is what a tovObject& writes.)
+inline std::ostream& operator<<(std::ostream& os, const tovString& s) { return os << s.view(); }
 
 #endif

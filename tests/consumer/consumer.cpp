@@ -37,6 +37,12 @@ int main() {
         check(dynamic_cast<Symbol*>(found) != nullptr, "dynamic_cast across the boundary");
         check(found && found->getPool() == pool, "object carved from its pool");
         check(symbols.count() == 1 && symbols.isA(tovHashClass), "hash table");
+        // The header-only idioms come with the installed headers.
+        tovRef<tovObject> held(found);
+        int named = 0;
+        for (tovObject& e : symbols) named += e.isA(tovNamedObjClass) && &e == held.get();
+        check(named == 1 && held->refCount() == 2, "range-for and tovRef");
+        check(tovString("alpha").view() == "alpha", "string view");
     }
     check(pool->umem() == 0, "last reference gives the memory back");
     tovLib::reset();

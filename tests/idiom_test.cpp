@@ -1,0 +1,293 @@
+// Tests of the C++ idioms over the library: range-for over containers, tovRef,
+// operator<< and the string views.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include <tovlib.h>
+
+namespace {
+
+// An element with a chosen bucket, ordered by key, recording its destruction.
+struct Item : tovObject {
+    explicit Item(int k = 0, unsigned int b = 0) : key(k), bucket(b) {}
+    ~Item() override { gone.push_back(key); }
+    unsigned int hash(int) const override { return bucket; }
+    int objcmp(const tovObject& other) const override {
+        const int k = static_cast<const Item&>(other).key;
+        return (key > k) - (key < k);
+    }
+    TOV_OBJECT_OPERATORS(Item)
+    int key;
+    unsigned int bucket;
+    static inline std::vector<int> gone;
+};
+
+struct Special : Item {
+    using Item::Item;
+    TOV_OBJECT_OPERATORS(Special)
+};
+
+using Seq = std::vector<const tovObject*>;
+
+Seq byProtocol(const tovContainer& c) {
+    Seq s;
+    for (tovIterPtr it(c); it; it++) s.push_back(&it());
+    return s;
+}
+
+Seq byRangeFor(const tovContainer& c) {
+    Seq s;
+    for (tovObject& e : c) s.push_back(&e);
+    return s;
+}
+
+std::string dumped(const tovObject& o) {
+    std::ostringstream os;
+    o.dump(os, 0, 0);
+    return os.str();
+}
+
+template <class T>
+std::string inserted(const T& o) {
+    std::ostringstream os;
+    os << o;
+    return os.str();
+}
+
+// --- Range-for over every container
+
+template <class C>
+class Range : public testing::Test {
+protected:
+    void SetUp() override { Item::gone.clear(); }
+    tovPool pool;
+};
+
+using Kinds = testing::Types<tovFifo, tovList, tovSList, tovHash<4191>>;
+struct ByIndex {
+    template <class>
+    static std::string GetName(int i) {
+        return std::to_string(i);
+    }
+};
+TYPED_TEST_SUITE(Range, Kinds, ByIndex);
+
+TYPED_TEST(Range, VisitsInTheContainersOwnOrder) {
+    // Keys 2, 3, 1 in buckets 5, 0, 9: insertion, reverse, sorted and bucket order all differ.
+    Item a(2, 5), b(3, 0), c(1, 9);
+    TypeParam con;
+    EXPECT_EQ(byRangeFor(con), Seq{});
+    EXPECT_EQ(begin(con), end(con));
+    for (Item* o : {&a, &b, &c}) con.add(*o);
+    Seq want;
+    if constexpr (std::is_same_v<TypeParam, tovFifo>) want = {&a, &b, &c};
+    if constexpr (std::is_same_v<TypeParam, tovList>) want = {&c, &b, &a};
+    if constexpr (std::is_same_v<TypeParam, tovSList>) want = {&c, &a, &b};
+    if constexpr (std::is_same_v<TypeParam, tovHash<4191>>) want = {&b, &a, &c};
+    EXPECT_EQ(byRangeFor(con), want);
+    EXPECT_EQ(byProtocol(con), want);
+    const tovContainer& any = con;
+    EXPECT_EQ(byRangeFor(any), want);
+
+    // Single-pass algorithms; `*it++` reads the element passed over.
+    EXPECT_EQ(std::distance(begin(con), end(con)), 3);
+    EXPECT_EQ(std::count_if(begin(con), end(con), [](tovObject& e) { return static_cast<Item&>(e).key > 1; }),
+              2);
+    EXPECT_EQ(&*std::find_if(begin(con), end(con), [&](tovObject& e) { return &e == want[1]; }), want[1]);
+    auto it = begin(con);
+    EXPECT_EQ(&*it++, want[0]);
+    EXPECT_EQ(it->hash(4191), static_cast<const Item*>(want[1])->bucket);
+    EXPECT_NE(it, begin(con));  // two walks are two sequences, even on the same element
+}
+
+TYPED_TEST(Range, TheIteratorIsDeletedOnceOnEveryWayOut) {
+    tovPool& pool = this->pool;
+    auto* con = new (&pool) TypeParam;  // its iterators come from `pool`
+    for (int k : {1, 2, 3}) con->add(*new (&pool) Item(k, k));
+    const std::size_t idle = pool.umem();
+    int seen = 0;
+    for (tovObject& e : *con) {
+        (void)e;
+        EXPECT_GT(pool.umem(), idle);  // the walk's iterator is out, so this counter can see a leak
+        if (++seen == 2) break;
+    }
+    EXPECT_EQ(seen, 2);
+    EXPECT_EQ(pool.umem(), idle);
+    EXPECT_THROW(
+        for (tovObject& e
+             : *con) {
+            (void)e;
+            throw std::runtime_error("out");
+        },
+        std::runtime_error);
+    EXPECT_EQ(pool.umem(), idle);
+    {
+        tovRangeIter first = begin(*con);
+        tovRangeIter copy = first;
+        tovRangeIter moved = std::move(copy);
+        tovRangeIter assigned;
+        assigned = moved;
+        assigned = first;  // shares the walk already: nothing to delete
+        ++moved;           // copies share one position
+        EXPECT_EQ(&*first, &*assigned);
+        EXPECT_EQ(first, moved);
+        copy = end(*con);  // a moved-from iterator is usable again
+        EXPECT_NE(first, copy);
+        const std::size_t oneWalk = pool.umem();
+        {
+            tovRangeIter other = begin(*con);
+            EXPECT_GT(pool.umem(), oneWalk);  // a second walk has an iterator of its own
+        }
+        EXPECT_EQ(pool.umem(), oneWalk);
+    }
+    EXPECT_EQ(pool.umem(), idle);  // ASan would report a second delete or a leak here
+    delete con;
+    EXPECT_EQ(Item::gone.size(), 3u);
+    EXPECT_EQ(pool.umem(), 0u);
+}
+
+// --- tovRef
+
+class Refs : public testing::Test {
+protected:
+    void SetUp() override { Item::gone.clear(); }
+    tovPool pool;
+};
+
+TEST_F(Refs, CountsFollowEveryHolder) {
+    auto* o = new (&pool) Item(1);
+    tovRef<Item> a(o);
+    EXPECT_EQ(o->refCount(), 1);
+    // As the only holder, a handle that let go before taking would delete the object.
+    tovRef<Item>& alias = a;  // assignment to itself, hidden from the compiler's warning
+    a = alias;
+    a = std::move(alias);
+    a.reset(o);
+    EXPECT_EQ(a.get(), o);
+    EXPECT_EQ(o->refCount(), 1);
+    EXPECT_TRUE(Item::gone.empty());
+    {
+        tovRef<Item> b(a);
+        EXPECT_EQ(o->refCount(), 2);
+        tovRef<Item> c(std::move(b));
+        EXPECT_EQ(o->refCount(), 2);
+        EXPECT_FALSE(b);
+        EXPECT_EQ(b, nullptr);
+        b = c;
+        EXPECT_EQ(o->refCount(), 3);
+        b = std::move(c);
+        EXPECT_EQ(o->refCount(), 2);  // the moved handle's hold went to b, b's old one went
+        EXPECT_EQ(c, nullptr);
+        b = nullptr;
+        EXPECT_EQ(o->refCount(), 1);
+        b = a;
+    }
+    EXPECT_EQ(o->refCount(), 1);
+
+    {
+        tovFifo f;
+        f.add(*a);  // a container is one more holder
+        a.reset();
+        EXPECT_TRUE(Item::gone.empty());
+        EXPECT_EQ(o->refCount(), 1);
+        a = tovRef<Item>(&static_cast<Item&>(*begin(f)));
+    }
+    EXPECT_EQ(o->refCount(), 1);
+    EXPECT_TRUE(Item::gone.empty());
+    a.reset();  // the last holder: deleted now, and only now
+    EXPECT_EQ(Item::gone, std::vector<int>{1});
+    EXPECT_EQ(pool.umem(), 0u);
+}
+
+TEST_F(Refs, AssignmentSwapAndConversion) {
+    auto* x = new (&pool) Item(1);
+    auto* y = new (&pool) Special(2);
+    tovRef<Item> rx(x);
+    tovRef<Special> ry(y);
+    tovRef<Item> base(ry);  // from a handle on a derived class
+    tovRef<const tovObject> any(std::move(ry));
+    EXPECT_EQ(y->refCount(), 2);
+    EXPECT_EQ(any, base);
+    EXPECT_NE(any, rx);
+    EXPECT_EQ(rx < base, std::less<const tovObject*>()(x, y));
+    EXPECT_EQ(&*base, y);
+    EXPECT_EQ(base->key, 2);
+    swap(rx, base);
+    EXPECT_EQ(rx.get(), y);
+    EXPECT_EQ(x->refCount(), 1);
+    EXPECT_EQ(y->refCount(), 2);
+    rx = base;  // lets go of y, takes x
+    EXPECT_EQ(x->refCount(), 2);
+    EXPECT_EQ(y->refCount(), 1);
+    any = rx;  // a handle on const counts too; y loses its last holder
+    EXPECT_EQ(Item::gone, std::vector<int>{2});
+    EXPECT_EQ(x->refCount(), 3);
+}
+
+TEST_F(Refs, ObjectsWithoutAPoolAreNeitherCountedNorDeleted) {
+    {
+        Item local(7);
+        tovRef<Item> a(&local);
+        tovRef<Item> b(a);
+        b.reset();
+        EXPECT_EQ(local.refCount(), 0);
+        EXPECT_TRUE(Item::gone.empty());
+    }  // the handle goes first, then the object, by its owner alone
+    EXPECT_EQ(Item::gone, std::vector<int>{7});
+    EXPECT_FALSE(tovRef<Item>());
+}
+
+// --- Stream insertion and string views
+
+class Text : public testing::Test {
+protected:
+    void SetUp() override { tovLib::reInit(true); }
+    void TearDown() override {
+        tovLib::reset();
+        tovLib::clrAll();
+    }
+};
+
+TEST_F(Text, InsertionWritesTheDump) {
+    tovString s("name");
+    tovNamedObj named(s);
+    tovObject plain;
+    tovFifo f;
+    f.add(plain);
+    f.add(s);
+    const tovObject* const objects[] = {&plain, &f, &s, &named};
+    for (int flags : {0, 1}) {
+        if (flags) {
+            for (int i : {0, 1, 3, 4, 5, 6}) tovLib::set(i);
+        }
+        for (const tovObject* o : objects) EXPECT_EQ(inserted(*o), dumped(*o)) << o->className();
+        EXPECT_EQ(inserted(named), dumped(named));
+        // A handle or element with its own type still writes just its text.
+        EXPECT_EQ(inserted(s), "name");
+        EXPECT_EQ(inserted(tovStringTbl::establish(nullptr)->addStrElem("name")), "name");
+    }
+}
+
+TEST_F(Text, ViewsShowTheTextItself) {
+    for (const char* text : {"", "abc", "\xE9\x80\xFF", "a longer text with blanks"}) {
+        const tovString s(text);
+        const tovStrElem& e = tovStringTbl::establish(nullptr)->addStrElem(text);
+        for (std::string_view v : {s.view(), e.view()}) {
+            EXPECT_EQ(v, std::string_view(text));
+            EXPECT_EQ(v.size(), std::strlen(text));
+            EXPECT_EQ(v.data(), static_cast<const char*>(s));  // the element's bytes, not a copy
+        }
+    }
+}
+
+}  // namespace
