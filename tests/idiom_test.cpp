@@ -99,15 +99,24 @@ TYPED_TEST(Range, VisitsInTheContainersOwnOrder) {
     const tovContainer& any = con;
     EXPECT_EQ(byRangeFor(any), want);
 
-    // Single-pass algorithms; `*it++` reads the element passed over.
+    // Algorithms, including those that keep copies behind a leading iterator.
     EXPECT_EQ(std::distance(begin(con), end(con)), 3);
     EXPECT_EQ(std::count_if(begin(con), end(con), [](tovObject& e) { return static_cast<Item&>(e).key > 1; }),
               2);
     EXPECT_EQ(&*std::find_if(begin(con), end(con), [&](tovObject& e) { return &e == want[1]; }), want[1]);
+    auto byKey = [](tovObject& x, tovObject& y) {
+        return static_cast<Item&>(x).key < static_cast<Item&>(y).key;
+    };
+    EXPECT_EQ(&*std::max_element(begin(con), end(con), byKey), &b);
+    EXPECT_EQ(&*std::min_element(begin(con), end(con), byKey), &c);
+    EXPECT_EQ(std::adjacent_find(begin(con), end(con), [](tovObject& x, tovObject& y) { return &x == &y; }),
+              end(con));
     auto it = begin(con);
     EXPECT_EQ(&*it++, want[0]);
     EXPECT_EQ(it->hash(4191), static_cast<const Item*>(want[1])->bucket);
-    EXPECT_NE(it, begin(con));  // two walks are two sequences, even on the same element
+    auto again = begin(con);
+    EXPECT_NE(it, again);
+    EXPECT_EQ(++again, it);  // the same position of the same container, on another walk
 }
 
 TYPED_TEST(Range, TheIteratorIsDeletedOnceOnEveryWayOut) {
@@ -138,12 +147,20 @@ TYPED_TEST(Range, TheIteratorIsDeletedOnceOnEveryWayOut) {
         tovRangeIter assigned;
         assigned = moved;
         assigned = first;  // shares the walk already: nothing to delete
-        ++moved;           // copies share one position
+        const std::size_t oneWalk = pool.umem();
+        ++moved;  // takes the shared walk along; the other copies stay
+        EXPECT_EQ(pool.umem(), oneWalk);
         EXPECT_EQ(&*first, &*assigned);
+        EXPECT_NE(first, moved);
+        ++first;  // the walk has moved on without it: it makes its own
+        EXPECT_GT(pool.umem(), oneWalk);
         EXPECT_EQ(first, moved);
+        EXPECT_EQ(&*first, &*moved);
+        assigned = moved;  // nothing shares the first walk any more: it is deleted
+        first = moved;
+        EXPECT_EQ(pool.umem(), oneWalk);
         copy = end(*con);  // a moved-from iterator is usable again
         EXPECT_NE(first, copy);
-        const std::size_t oneWalk = pool.umem();
         {
             tovRangeIter other = begin(*con);
             EXPECT_GT(pool.umem(), oneWalk);  // a second walk has an iterator of its own
