@@ -1,4 +1,5 @@
-// tovContainer, tovIterator and tovIterPtr: the protocol every container follows.
+/// \file
+/// tovContainer, tovIterator and tovIterPtr: the protocol every container follows.
 #ifndef TOVLIB_TOVCONTAINER_H
 #define TOVLIB_TOVCONTAINER_H
 
@@ -16,7 +17,10 @@ class tovIterator;
 /// must keep it alive while it is held.
 class TOV_API tovContainer : public tovObject {
 public:
+    /// An empty container.
     tovContainer() = default;
+    /// Nothing of its own: each concrete container empties itself in its destructor,
+    /// releasing its references.
     ~tovContainer() override;
 
     /// The container's line (tovObject::dump without line end; with flag 6 also
@@ -47,7 +51,10 @@ public:
     TOV_OBJECT_OPERATORS(tovContainer)
 
 protected:
+    /// True for tovContainerClass and tovObjectClass. Protected here; every concrete
+    /// container makes its own public.
     bool isA(const char* name) const override;
+    /// tovContainerClass.
     const char* className() const override;
 
     /// The element count, kept by every concrete container.
@@ -59,8 +66,12 @@ protected:
 /// (or, for the linked containers, the first element it started from) ends its use.
 class TOV_API tovIterator : public tovObject {
 public:
+    /// Nothing of its own; `delete` gives the storage back to the iterator's pool (or
+    /// the heap).
     ~tovIterator() override;
+    /// True for tovIteratorClass and tovObjectClass.
     bool isA(const char* name) const override;
+    /// tovIteratorClass.
     const char* className() const override;
 
     /// True once the iterator stands past the last element.
@@ -89,6 +100,7 @@ public:
     TOV_OBJECT_OPERATORS(tovIterator)
 
 protected:
+    /// Iterators are made by their containers' newIterator().
     tovIterator() = default;
 };
 
@@ -107,9 +119,12 @@ public:
     tovIterPtr(const tovContainer& c) : _iter(c.newIterator()) {}
     /// One handle owns one iterator: not copyable.
     tovIterPtr(const tovIterPtr&) = delete;
+    /// Not assignable either.
     tovIterPtr& operator=(const tovIterPtr&) = delete;
+    /// Deletes the owned iterator, if any. Not virtual: hold handles by value.
     ~tovIterPtr() { delete _iter; }
 
+    /// The owned iterator, for its other operations (done(), next(), ...).
     tovIterator* operator->() { return _iter; }
     /// The current element.
     tovObject& operator()() { return _iter->get(); }
@@ -119,6 +134,7 @@ public:
     tovObject& operator++() { return ++*_iter; }
     /// 1 while there is a current element, else 0.
     operator int() { return _iter->done() ? 0 : 1; }
+    /// Sends the owned iterator back to its first element.
     void reset() { _iter->reset(); }
 
     /// True only for tovIterPtrClass.

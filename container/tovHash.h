@@ -1,4 +1,5 @@
-// tovHash<N> and tovHashIter<N>: a chained hash table of counted object references.
+/// \file
+/// tovHash<N> and tovHashIter<N>: a chained hash table of counted object references.
 #ifndef TOVLIB_TOVHASH_H
 #define TOVLIB_TOVHASH_H
 
@@ -23,13 +24,16 @@ class TOV_API tovHashIter;
 template <int N>
 class TOV_API tovHash : public tovContainer {
 public:
+    /// An empty table: count and collisions 0, every bucket empty.
     tovHash();
     /// Removes every entry as removeAll() does.
     ~tovHash() override;
     /// With flag 5 clear: the container dump. With flag 5 set: the object line, then
     /// "CT[count] CL[collisions]", a newline, and each entry at `indent` + 4.
     std::ostream& dump(std::ostream& os, int indent, int nl) const override;
+    /// True for tovHashClass, tovContainerClass and tovObjectClass.
     bool isA(const char* name) const override;
+    /// tovHashClass.
     const char* className() const override;
     /// Links `o` at the head of its bucket; constant time, never searches.
     tovObject& add(tovObject& o) override;
@@ -37,6 +41,8 @@ public:
     tovObject* find(const tovObject& key) const override;
     /// A tovHashIter<N> from the table's pool, standing on the first entry.
     tovIterator* newIterator() const override;
+    /// Removes the first entry of the key's bucket whose object declares itself equal
+    /// to `key`, newest first; one hash call, then one isEqual per entry passed.
     bool remove(tovObject& key) override;
     /// Removes every entry, bucket by bucket.
     void removeAll() override;
@@ -69,11 +75,17 @@ private:
 template <int N>
 class TOV_API tovHashIter : public tovIterator {
 public:
+    /// Stands on the first entry of `table` (not null); tables make it in newIterator().
     explicit tovHashIter(const tovHash<N>* table);
+    /// Nothing of its own.
     ~tovHashIter() override;
+    /// True for tovHashIterClass, tovIteratorClass and tovObjectClass.
     bool isA(const char* name) const override;
+    /// tovHashIterClass.
     const char* className() const override;
+    /// True once past the last entry of the last non-empty bucket.
     bool done() const override;
+    /// The current entry's object; only while done() is false.
     tovObject& get() const override;
     /// Steps along the chain, then on to the next non-empty bucket; a finished
     /// iterator stays finished.

@@ -1,4 +1,5 @@
-// tovLinkObj: the node through which every container holds one counted element.
+/// \file
+/// tovLinkObj: the node through which every container holds one counted element.
 #ifndef TOVLIB_TOVLINKOBJ_H
 #define TOVLIB_TOVLINKOBJ_H
 
@@ -19,7 +20,9 @@ class TOV_API tovLinkObj final {
 public:
     /// A node for `o`, taking one reference on it.
     explicit tovLinkObj(tovObject& o) : _obj(&o) { o.up(); }
+    /// Not copyable: a node stands for exactly one counted reference.
     tovLinkObj(const tovLinkObj&) = delete;
+    /// Not assignable, for the same reason.
     tovLinkObj& operator=(const tovLinkObj&) = delete;
 
     /// The element.

@@ -1,5 +1,6 @@
-// tovLib: the library's process-wide services: start-up and reset, the temporary
-// string area, the flag bank, the indentation buffer and the stopwatch.
+/// \file
+/// tovLib: the library's process-wide services: start-up and reset, the temporary
+/// string area, the flag bank, the indentation buffer and the stopwatch.
 #ifndef TOVLIB_TOVSERVICES_H
 #define TOVLIB_TOVSERVICES_H
 
@@ -13,11 +14,17 @@ class tovPool;
 /// One reading of the stopwatch: three points, each a calendar time (seconds since
 /// 1970-01-01 UTC) and a process-clock reading in milliseconds.
 struct TOV_API tovTime {
+    /// Calendar time of the last startTimer().
     std::int64_t startTime;
+    /// Process clock of the last startTimer(), in milliseconds.
     std::int32_t startClock;
+    /// Calendar time at which the current section began.
     std::int64_t sectionTime;
+    /// Process clock at which the current section began, in milliseconds.
     std::int32_t sectionClock;
+    /// Calendar time of the latest reading.
     std::int64_t lastTime;
+    /// Process clock of the latest reading, in milliseconds.
     std::int32_t lastClock;
 };
 

@@ -1,4 +1,5 @@
-// tovlib: the one header clients include to use the whole library.
+/// \file
+/// tovlib: the one header clients include to use the whole library.
 #ifndef TOVLIB_TOVLIB_H
 #define TOVLIB_TOVLIB_H
 
@@ -16,8 +17,12 @@
 //
 // All of it is single-threaded: use the library from one thread at a time.
 
+/// The library's major version: raised with every change that breaks clients built
+/// against an earlier one (it is the shared library's SONAME version).
 #define TOVLIB_VERSION_MAJOR 1
+/// The minor version: raised when the interface grows compatibly.
 #define TOVLIB_VERSION_MINOR 0
+/// The patch version: raised for fixes that leave the interface as it is.
 #define TOVLIB_VERSION_PATCH 0
 
 #include "lib/tovExport.h"

@@ -1,4 +1,5 @@
-// tovObject: the common base of tovlib's objects (identity, reference count, pools).
+/// \file
+/// tovObject: the common base of tovlib's objects (identity, reference count, pools).
 #ifndef TOVLIB_TOVOBJECT_H
 #define TOVLIB_TOVOBJECT_H
 
@@ -52,6 +53,8 @@ public:
     tovObject(const tovObject&);
     /// Leaves the target's pool and count as they are.
     tovObject& operator=(const tovObject&);
+    /// Nothing of its own. `delete` then gives the memory back through operator delete:
+    /// to the object's pool with its class's size, or to the heap.
     virtual ~tovObject();
 
     /// The address shifted right by 3, modulo `n` (unsigned); 0 when `n` is 0.

@@ -1,4 +1,5 @@
-// tovPool: memory pools that carve heap blocks into elements, and the chain of all pools.
+/// \file
+/// tovPool: memory pools that carve heap blocks into elements, and the chain of all pools.
 #ifndef TOVLIB_TOVPOOL_H
 #define TOVLIB_TOVPOOL_H
 
@@ -10,6 +11,8 @@
 // Under AddressSanitizer the pool marks the memory it is not handing out, so that a
 // use after the last down(), after free() or after release() is reported.
 #if defined(__SANITIZE_ADDRESS__)
+/// Defined (as 1) when the code is compiled with AddressSanitizer; the pools then mark
+/// the memory they do not hand out. Their counters and reports stay the same.
 #define TOVLIB_ASAN 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -50,6 +53,7 @@ public:
     tovPool();
     /// Pools are not copyable: a copy would share, and later free twice, the blocks.
     tovPool(const tovPool&) = delete;
+    /// Not assignable, for the same reason.
     tovPool& operator=(const tovPool&) = delete;
 
     /// Gives all blocks back to the heap and leaves the chain. If this pool is the
@@ -62,6 +66,9 @@ public:
     virtual void establish(std::size_t size);
     /// Whether releaseAll() may release or destroy this pool (true after construction).
     virtual bool releaseFlag();
+    /// Sets the release flag. Clear it to keep the pool, with everything in it, through
+    /// releaseAll() and tovLib::reset(); an automatic or static pool must have it clear
+    /// whenever releaseAll() may run, since releaseAll() would `delete` it.
     virtual void setReleaseFlag(bool flag);
     /// Gives every block back to the heap and empties the pool. Everything carved from
     /// it ends without its destructor. Number, flag and place in the chain stay, and

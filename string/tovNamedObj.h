@@ -1,4 +1,5 @@
-// tovNamedObj: an object keyed by an interned name.
+/// \file
+/// tovNamedObj: an object keyed by an interned name.
 #ifndef TOVLIB_TOVNAMEDOBJ_H
 #define TOVLIB_TOVNAMEDOBJ_H
 
@@ -17,7 +18,9 @@ public:
     /// Copies the handle `name` into a handle of its own, from this object's pool (the
     /// main pool, or the heap, when it has none).
     explicit tovNamedObj(const tovString& name);
+    /// Not copyable: make another object from the same name instead.
     tovNamedObj(const tovNamedObj&) = delete;
+    /// Not assignable: the name is fixed at construction.
     tovNamedObj& operator=(const tovNamedObj&) = delete;
     /// Deletes the name handle; the interned element stays in its table.
     ~tovNamedObj() override;
@@ -30,11 +33,14 @@ public:
     bool isEqual(const tovObject& other) const override;
     /// By the name's text against named objects and handles, else by address.
     int objcmp(const tovObject& other) const override;
+    /// True for tovNamedObjClass and tovObjectClass.
     bool isA(const char* name) const override;
+    /// tovNamedObjClass.
     const char* className() const override;
     /// The name. Order and dump use this; hash and equality use the handle directly.
     virtual const tovString& name() const;
 
+    /// The name handle, so a named object can stand where a handle is expected.
     operator const tovString&() const { return *_name; }
 
     TOV_OBJECT_OPERATORS(tovNamedObj)

@@ -1,4 +1,5 @@
-// tovStrElem: one interned text, owned by a string table.
+/// \file
+/// tovStrElem: one interned text, owned by a string table.
 #ifndef TOVLIB_TOVSTRELEM_H
 #define TOVLIB_TOVSTRELEM_H
 
@@ -22,7 +23,9 @@ public:
     explicit tovStrElem(const char* s);
     /// Gives the text's storage back; does not take the element out of its table.
     ~tovStrElem() override;
+    /// Not copyable: a table keeps one element per text.
     tovStrElem(const tovStrElem&) = delete;
+    /// Not assignable: the text fixes the element's bucket.
     tovStrElem& operator=(const tovStrElem&) = delete;
 
     /// The string hash of the text, modulo `n`.
@@ -34,7 +37,9 @@ public:
     bool isEqual(const tovObject& other) const override;
     /// By text (unsigned bytes) against elements, by address against anything else.
     int objcmp(const tovObject& other) const override;
+    /// True for tovStrElemClass and tovObjectClass.
     bool isA(const char* name) const override;
+    /// tovStrElemClass.
     const char* className() const override;
 
     /// The element's own text; do not change or free it.

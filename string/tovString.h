@@ -1,4 +1,5 @@
-// tovString: a light handle on an interned string, equal by identity.
+/// \file
+/// tovString: a light handle on an interned string, equal by identity.
 #ifndef TOVLIB_TOVSTRING_H
 #define TOVLIB_TOVSTRING_H
 
@@ -28,6 +29,7 @@ public:
     tovString(const tovString& other);
     /// A handle stays on the element it was made for.
     tovString& operator=(const tovString&) = delete;
+    /// Nothing of its own: the element stays in its table.
     ~tovString() override;
 
     /// The element's text; do not change or free it.
@@ -45,7 +47,9 @@ public:
     bool isEqual(const tovObject& other) const override;
     /// By text against handles and named objects, by address against anything else.
     int objcmp(const tovObject& other) const override;
+    /// True for tovStringClass and tovObjectClass.
     bool isA(const char* name) const override;
+    /// tovStringClass (its text is "tovStringClass").
     const char* className() const override;
 
     TOV_OBJECT_OPERATORS(tovString)

@@ -1,4 +1,5 @@
-// tovStringTbl: the main and the temporary string table, where texts are interned.
+/// \file
+/// tovStringTbl: the main and the temporary string table, where texts are interned.
 #ifndef TOVLIB_TOVSTRINGTBL_H
 #define TOVLIB_TOVSTRINGTBL_H
 
@@ -15,8 +16,12 @@ class tovLib;
 /// table's pool and go away with it.
 class TOV_API tovStringTbl : public tovHash<4191> {
 public:
+    /// Removes every element, which destroys each one that nothing else holds.
+    /// tovLib::reset() does not run it: it forgets the tables and releases their pools.
     ~tovStringTbl() override;
+    /// True for tovStringTblClass, tovHashClass, tovContainerClass and tovObjectClass.
     bool isA(const char* name) const override;
+    /// tovStringTblClass.
     const char* className() const override;
 
     /// The main table, made in `pool` (null: the main pool, or the heap) if there is
@@ -38,6 +43,7 @@ public:
     TOV_OBJECT_OPERATORS(tovStringTbl)
 
 protected:
+    /// An empty table; tables are made only by establish() and establishTemp().
     tovStringTbl() = default;
     /// Forgets both tables, destroying nothing.
     static void pool();
