@@ -1,4 +1,5 @@
-// tovRangeIter, begin and end: range-for and standard algorithms over any container.
+/// \file
+/// tovRangeIter, begin and end: range-for and standard algorithms over any container.
 #ifndef TOVLIB_TOVRANGE_H
 #define TOVLIB_TOVRANGE_H
 
@@ -44,12 +45,12 @@
 /// are at the end, or when they stand at the same position of the same container.
 class tovRangeIter {
 public:
-    /// Standard iterator traits: a forward iterator whose elements are tovObject&.
+    /// A forward iterator: several passes, copies that step on their own.
     using iterator_category = std::forward_iterator_tag;
-    using value_type = tovObject;
-    using difference_type = std::ptrdiff_t;
-    using pointer = tovObject*;
-    using reference = tovObject&;
+    using value_type = tovObject;            ///< The elements, of any class derived from tovObject.
+    using difference_type = std::ptrdiff_t;  ///< A distance between two positions.
+    using pointer = tovObject*;              ///< What operator-> gives.
+    using reference = tovObject&;            ///< What operator* gives.
 
     /// The end of every container.
     tovRangeIter() noexcept = default;

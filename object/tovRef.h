@@ -1,4 +1,5 @@
-// tovRef<T>: a counted handle on a tovObject, calling up() and down() for its holder.
+/// \file
+/// tovRef<T>: a counted handle on a tovObject, calling up() and down() for its holder.
 #ifndef TOVLIB_TOVREF_H
 #define TOVLIB_TOVREF_H
 

@@ -1,4 +1,5 @@
-// operator<< for tovObject: a stream insertion that writes the object's dump line.
+/// \file
+/// operator<< for tovObject: a stream insertion that writes the object's dump line.
 #ifndef TOVLIB_TOVSTREAM_H
 #define TOVLIB_TOVSTREAM_H
 
