@@ -28,15 +28,17 @@ void tovLinkObj::operator delete(void* p, std::size_t size) {
     }
 }
 
-// Only reached when a node's construction did not complete, and the constructor
-// cannot fail once it has taken its reference: the node holds none, so only the
-// storage goes back.
+// Pairs with the pool-taking operator new for a node whose construction did not
+// complete: such a node holds no reference, so only the storage goes back. The
+// constructor cannot throw, so no new-expression ever calls it.
+// GCOVR_EXCL_START
 void tovLinkObj::operator delete(void* p, tovPool* pool) {
     if (pool)
         pool->free(p, sizeof(tovLinkObj));
     else
         ::operator delete(p);
 }
+// GCOVR_EXCL_STOP
 
 bool tovLinkObj::isA(const char* name) const { return name == tovLinkObjClass; }
 

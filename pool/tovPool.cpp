@@ -42,7 +42,7 @@ void tovPool::release() {
         _blocks = b->next;
         unpoison(b->addr, b->size);
         ::operator delete(b->addr);
-        delete b;
+        delete b;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
     }
     for (Element*& head : _recycled) head = nullptr;
     for (Segment**& hint : _fit) hint = nullptr;

@@ -147,6 +147,19 @@ TEST_F(Startup, TempResetOfATableWithoutAPoolOfItsOwn) {
     EXPECT_EQ(tovStringTbl::table()->count(), 1);
 }
 
+// A temporary table made directly while there was no main pool lives on the heap: it
+// is deleted, not its (absent) pool released, even once there is a main pool again.
+TEST_F(Startup, TempResetOfATableOnTheHeap) {
+    tovPool* main = tovPool::mainPool();
+    auto* doomed = new tovPool;
+    tovPool::setMainPool(doomed);
+    delete doomed;
+    ASSERT_EQ(tovStringTbl::establishTemp(nullptr)->getPool(), nullptr);
+    tovPool::setMainPool(main);
+    tovLib::tempReset();
+    EXPECT_EQ(tovStringTbl::tempTable(), nullptr);
+}
+
 TEST_F(Startup, EachTempInitAfterTempResetMakesAPoolThatStaysUntilReset) {
     const unsigned pools = tovPool::npools();
     for (int i = 0; i < 3; ++i) {
