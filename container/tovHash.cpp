@@ -36,19 +36,19 @@ std::ostream& tovHash<N>::dump(std::ostream& os, int indent, int nl) const {
 
 template <int N>
 bool tovHash<N>::verify() const {
-    if (_count < 0) return false;
-    // A chain longer than the whole count is a cycle or a stray node: stop there.
     const auto count = static_cast<unsigned int>(_count);
     unsigned int entries = 0;
     unsigned int used = 0;
+    bool placed = true;
     for (int b = 0; b < N; ++b) {
-        if (_buckets[b]) ++used;
+        used += _buckets[b] != nullptr;
         for (const tovLinkObj* n = _buckets[b]; n; n = n->_next) {
+            // More nodes than the count: a chain that loops, or stray nodes; stop.
             if (++entries > count) return false;
-            if (bucketOf(n->getObj()) != static_cast<unsigned int>(b)) return false;
+            placed &= bucketOf(n->getObj()) == static_cast<unsigned int>(b);
         }
     }
-    return entries == count && _col == count - used;
+    return placed & (entries == count) & (_col == count - used);
 }
 
 template <int N>

@@ -134,9 +134,8 @@ public:
     /// segments ascend strictly by address, do not touch or overlap, lie inside the
     /// pool's blocks, are multiples of 8 and at least a segment header, and add up to
     /// fmem(); every recycled element lies inside a block, and the elements of all
-    /// classes add up to rmem(); the first-fit hints point into the free list with no
-    /// fitting segment ahead of them. Allocates nothing and changes nothing. Meant for
-    /// tests and debugging: it walks the blocks once per segment and element.
+    /// classes add up to rmem(). Allocates nothing and changes nothing. Meant for tests
+    /// and debugging: it walks the blocks once per segment and element.
     bool verify() const;
     /// The pool's number, given at construction.
     int getNum() const { return _num; }

@@ -11,15 +11,13 @@ namespace {
 
 // Runs during the library's static initialisation, before any client code. Nothing
 // destroys the main pool at unload; what it holds goes with the process.
-tovPool* makeMainPool() { return new (std::nothrow) tovPool; }
+tovPool* makeMainPool() noexcept { return new (std::nothrow) tovPool; }
 
 }  // namespace
 
 // Constant-initialised, so the chain is empty before makeMainPool() runs.
 tovPool* tovPool::_pools = nullptr;
-// If the heap cannot give the first block at load time, the program ends: there is
-// no caller yet to report to.
-tovPool* tovPool::_mainPool = makeMainPool();  // NOLINT(cert-err58-cpp)
+tovPool* tovPool::_mainPool = makeMainPool();
 
 tovPool* tovPool::mainPool() { return _mainPool; }
 

@@ -116,7 +116,16 @@ TYPED_TEST(Range, VisitsInTheContainersOwnOrder) {
     EXPECT_EQ(it->hash(4191), static_cast<const Item*>(want[1])->bucket);
     auto again = begin(con);
     EXPECT_NE(it, again);
-    EXPECT_EQ(++again, it);  // the same position of the same container, on another walk
+    EXPECT_EQ(++again, it);       // the same position of the same container, on another walk
+    auto lag = again;             // both at the second element, on one walk
+    ++again;                      // takes the walk on to the third
+    EXPECT_EQ(&*++lag, want[2]);  // a walk of its own, stepped to the second element first
+    EXPECT_EQ(lag, again);
+    EXPECT_NE(begin(con), end(con));
+    EXPECT_NE(end(con), begin(con));
+    TypeParam other;
+    other.add(a);
+    EXPECT_NE(begin(other), begin(con));  // the same position of another container
 }
 
 TYPED_TEST(Range, TheIteratorIsDeletedOnceOnEveryWayOut) {
