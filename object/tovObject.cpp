@@ -21,6 +21,13 @@
 // optimised away as a read of a dead object, which is why the library is built with
 // -fno-lifetime-dse under GCC and why this constructor stays out of line.
 tovObject::tovObject() {
+#ifdef TOVLIB_MEMCHECK
+    // Outside a pool the word is usually uninitialised (automatic, heap and member
+    // objects), and reading it anyway is the protocol: tell Memcheck the read is
+    // intended. Only its definedness changes, and only where it is addressable, so
+    // building an object in memory that is not is still reported.
+    VALGRIND_MAKE_MEM_DEFINED_IF_ADDRESSABLE(&_refCount, sizeof _refCount);
+#endif
     if (_refCount != constructionMarker) _pool = nullptr;
     _refCount = 0;
 }

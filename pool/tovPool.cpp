@@ -18,10 +18,14 @@ inline std::uintptr_t addr(const void* p) { return reinterpret_cast<std::uintptr
 
 }  // namespace
 
-tovPool::tovPool() : _next(_pools), _num(_pools ? _pools->_num + 1 : 0) { _pools = this; }
+tovPool::tovPool() : _next(_pools), _num(_pools ? _pools->_num + 1 : 0) {
+    _pools = this;
+    track();
+}
 
 tovPool::~tovPool() {
     release();
+    untrack();
     for (tovPool** link = &_pools; *link; link = &(*link)->_next) {
         if (*link == this) {
             *link = _next;
@@ -38,9 +42,12 @@ bool tovPool::releaseFlag() { return _releaseFlag; }
 void tovPool::setReleaseFlag(bool flag) { _releaseFlag = flag; }
 
 void tovPool::release() {
+    // Every element ends here; the checker forgets them before their blocks go.
+    untrack();
+    track();
     while (Block* b = _blocks) {
         _blocks = b->next;
-        unpoison(b->addr, b->size);
+        reveal(b->addr, b->size);
         ::operator delete(b->addr);
         delete b;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
     }
@@ -66,20 +73,19 @@ void* tovPool::carve(std::size_t r) {
         // For large requests the hint is the first segment of at least smallLimit
         // bytes met: nothing smaller can ever fit them.
         Segment** firstLarge = nullptr;
-        for (; Segment* s = *link; link = &s->next) {
-            if (!firstLarge && s->size >= smallLimit) firstLarge = link;
-            if (s->size == r) {
-                *link = s->next;
-            } else if (s->size > r && s->size - r >= headerSize) {
+        for (Segment* s; (s = follow(link)) != nullptr; link = &s->next) {
+            if (!firstLarge && peek(s->size) >= smallLimit) firstLarge = link;
+            if (peek(s->size) == r) {
+                relink(link, peek(s->next));
+            } else if (peek(s->size) > r && peek(s->size) - r >= headerSize) {
                 // The remainder's header may overlap this one (r = 8 on 64-bit): read
                 // both words before writing.
-                Segment* const next = s->next;
-                const std::size_t size = s->size;
+                Segment* const next = peek(s->next);
+                const std::size_t size = peek(s->size);
                 auto* rest = reinterpret_cast<Segment*>(reinterpret_cast<char*>(s) + r);
-                unpoison(rest, sizeof(Segment));
-                rest->next = next;
-                rest->size = size - r;
-                *link = rest;
+                poke(rest->next, next);
+                poke(rest->size, size - r);
+                relink(link, rest);
             } else {
                 continue;
             }
@@ -87,7 +93,7 @@ void* tovPool::carve(std::size_t r) {
             rewindFits(link, s);
             _fmem -= r;
             _umem += r;
-            unpoison(s, r);
+            handOut(s, r);
             return s;
         }
         _fit[k] = k == sizeClasses && firstLarge ? firstLarge : link;
@@ -120,14 +126,13 @@ void tovPool::addblock(std::size_t size) {
         throw;
     }
 
-    poison(mem, b);
-    unpoison(mem, sizeof(Segment));
+    hide(mem, b);
     auto* seg = static_cast<Segment*>(mem);
-    seg->size = b;
+    poke(seg->size, b);
     Segment** link = &_free;
-    while (*link && addr(*link) < addr(mem)) link = &(*link)->next;
-    seg->next = *link;
-    *link = seg;
+    for (Segment* s; (s = follow(link)) != nullptr && addr(s) < addr(mem);) link = &s->next;
+    poke(seg->next, follow(link));
+    relink(link, seg);
     rewindFits(link, seg);
 
     _blocks = record;
@@ -147,33 +152,32 @@ void tovPool::freeLarge(void* p, std::size_t r) {
     while (succ && addr(succ) <= addr(p)) {
         predLink = pred ? &pred->next : &_free;
         pred = succ;
-        succ = succ->next;
+        succ = peek(succ->next);
     }
 
-    // Only segment headers stay readable; a header that a merge swallows is marked too.
-    poison(p, r);
-    unpoison(p, sizeof(Segment));
+    // Only segment headers are records; a header that a merge swallows is hidden again.
+    takeBack(p, r);
     auto* seg = static_cast<Segment*>(p);
-    seg->size = r;
-    seg->next = succ;
+    poke(seg->size, r);
+    poke(seg->next, succ);
     Segment* merged = seg;
     if (!pred) {
         _free = seg;
         rewindFits(&_free, seg);
-    } else if (addr(pred) + pred->size == addr(p)) {
-        pred->size += r;
-        pred->next = succ;
+    } else if (addr(pred) + peek(pred->size) == addr(p)) {
+        poke(pred->size, peek(pred->size) + r);
+        poke(pred->next, succ);
         merged = pred;
-        poison(seg, sizeof(Segment));
+        hide(seg, sizeof(Segment));
         rewindFits(predLink, pred);
     } else {
-        pred->next = seg;
+        poke(pred->next, seg);
         rewindFits(&pred->next, seg);
     }
-    if (succ && addr(merged) + merged->size == addr(succ)) {
-        merged->size += succ->size;
-        merged->next = succ->next;
-        poison(succ, sizeof(Segment));
+    if (succ && addr(merged) + peek(merged->size) == addr(succ)) {
+        poke(merged->size, peek(merged->size) + peek(succ->size));
+        poke(merged->next, peek(succ->next));
+        hide(succ, sizeof(Segment));
     }
 }
 
@@ -185,13 +189,13 @@ unsigned int tovPool::ablocks() const {
 
 unsigned int tovPool::fblocks() const {
     unsigned int n = 0;
-    for (const Segment* s = _free; s; s = s->next) ++n;
+    for (const Segment* s = _free; s; s = peek(s->next)) ++n;
     return n;
 }
 
 unsigned int tovPool::rblocks() const {
     unsigned int n = 0;
     for (const Element* head : _recycled)
-        for (const Element* e = head; e; e = e->next) ++n;
+        for (const Element* e = head; e; e = peek(e->next)) ++n;
     return n;
 }

@@ -8,8 +8,11 @@
 
 #include "lib/tovExport.h"
 
-// Under AddressSanitizer the pool marks the memory it is not handing out, so that a
-// use after the last down(), after free() or after release() is reported.
+// Memory checking: the pool tells a checker which of its memory it hands out, so that
+// a use after the last down(), after free() or after release() is reported. Under
+// AddressSanitizer (detected) the memory it keeps is poisoned; built with
+// TOVLIB_VALGRIND (the CMake option of that name) each pool is a Memcheck memory pool
+// whose elements are its chunks. Otherwise the hooks compile to nothing.
 #if defined(__SANITIZE_ADDRESS__)
 /// Defined (as 1) when the code is compiled with AddressSanitizer; the pools then mark
 /// the memory they do not hand out. Their counters and reports stay the same.
@@ -21,6 +24,9 @@
 #endif
 #ifdef TOVLIB_ASAN
 #include <sanitizer/asan_interface.h>
+#elif defined(TOVLIB_VALGRIND)
+#include <valgrind/memcheck.h>
+#define TOVLIB_MEMCHECK 1
 #endif
 
 /// A memory pool.
@@ -90,9 +96,9 @@ public:
         const std::size_t r = rounded(size);
         if (r < smallLimit) {
             if (Element* e = _recycled[r / 8]) {
-                _recycled[r / 8] = e->next;
+                _recycled[r / 8] = peek(e->next);
                 _umem += r;
-                unpoison(e, r);
+                handOut(e, r);
                 return e;
             }
         }
@@ -104,9 +110,8 @@ public:
         const std::size_t r = rounded(size);
         if (r < smallLimit) {
             auto* e = static_cast<Element*>(p);
-            poison(e, r);
-            unpoison(e, sizeof(Element));  // the link stays readable to the pool
-            e->next = _recycled[r / 8];
+            takeBack(e, r);
+            poke(e->next, _recycled[r / 8]);
             _recycled[r / 8] = e;
             _umem -= r;
             return;
@@ -177,17 +182,83 @@ private:
         return ((size | static_cast<std::size_t>(size == 0)) + 7) & ~std::size_t{7};
     }
 
-    /// Marks memory the pool holds but does not hand out (no-ops without AddressSanitizer).
-    static void poison(const void* p, std::size_t n) {
-#ifdef TOVLIB_ASAN
-        __asan_poison_memory_region(p, n);
+    // What the pool tells the checker. Block memory that is not handed out (free
+    // segments, recycled elements) is inaccessible; the pool's own records in it (the
+    // link of a recycled element, the header of a free segment) are read and written
+    // through peek() and poke(), which open the record around the access: under
+    // AddressSanitizer a record stays open once written, under Memcheck it is closed
+    // again at once, so that a client touching it is reported too.
+#ifdef TOVLIB_MEMCHECK
+    void track() const { VALGRIND_CREATE_MEMPOOL(this, 0, 0); }
+    void untrack() const { VALGRIND_DESTROY_MEMPOOL(this); }
+#else
+    void track() const {}
+    void untrack() const {}
+#endif
+    /// An element of `n` bytes at `p` leaves the pool (to Memcheck, with undefined contents).
+    void handOut(const void* p, std::size_t n) const {
+#if defined(TOVLIB_ASAN)
+        __asan_unpoison_memory_region(p, n);
+#elif defined(TOVLIB_MEMCHECK)
+        VALGRIND_MEMPOOL_ALLOC(this, p, n);
 #else
         (void)p, (void)n;
 #endif
     }
-    static void unpoison(const void* p, std::size_t n) {
-#ifdef TOVLIB_ASAN
+    /// An element of `n` bytes at `p`, handed out before, comes back.
+    void takeBack(const void* p, std::size_t n) const {
+#if defined(TOVLIB_ASAN)
+        __asan_poison_memory_region(p, n);
+#elif defined(TOVLIB_MEMCHECK)
+        (void)n;
+        VALGRIND_MEMPOOL_FREE(this, p);
+#else
+        (void)p, (void)n;
+#endif
+    }
+    /// Block memory that the pool keeps and that holds no open record.
+    static void hide(const void* p, std::size_t n) {
+#if defined(TOVLIB_ASAN)
+        __asan_poison_memory_region(p, n);
+#elif defined(TOVLIB_MEMCHECK)
+        VALGRIND_MAKE_MEM_NOACCESS(p, n);
+#else
+        (void)p, (void)n;
+#endif
+    }
+    /// Memory that goes back to the heap.
+    static void reveal(const void* p, std::size_t n) {
+#if defined(TOVLIB_ASAN)
         __asan_unpoison_memory_region(p, n);
+#else
+        (void)p, (void)n;
+#endif
+    }
+    template <class T>
+    static T peek(const T& field) {
+        openRecord(&field, sizeof field);
+        const T value = field;
+        closeRecord(&field, sizeof field);
+        return value;
+    }
+    template <class T>
+    static void poke(T& field, T value) {
+        openRecord(&field, sizeof field);
+        field = value;
+        closeRecord(&field, sizeof field);
+    }
+    static void openRecord(const void* p, std::size_t n) {
+#if defined(TOVLIB_ASAN)
+        __asan_unpoison_memory_region(p, n);
+#elif defined(TOVLIB_MEMCHECK)
+        VALGRIND_MAKE_MEM_DEFINED(p, n);
+#else
+        (void)p, (void)n;
+#endif
+    }
+    static void closeRecord(const void* p, std::size_t n) {
+#if defined(TOVLIB_MEMCHECK)
+        VALGRIND_MAKE_MEM_NOACCESS(p, n);
 #else
         (void)p, (void)n;
 #endif
@@ -199,7 +270,7 @@ private:
         const std::size_t r = rounded(size);
         if (r >= smallLimit) return false;
         const Element* e = _recycled[r / 8];
-        for (; e && n > 1; --n) e = e->next;
+        for (; e && n > 1; --n) e = peek(e->next);
         return e != nullptr;
     }
 
@@ -207,6 +278,23 @@ private:
     void* carve(std::size_t rounded);
     void freeLarge(void* p, std::size_t rounded);
     void rewindFits(Segment** link, const void* changed);
+    /// A link of the free list, `_free` or the next field of a segment: its target, and
+    /// setting it. Only the segment's field is a record, opened around the access.
+    Segment* follow(Segment* const* link) const {
+#if defined(TOVLIB_ASAN) || defined(TOVLIB_MEMCHECK)
+        if (link == &_free) return _free;
+#endif
+        return peek(*link);
+    }
+    void relink(Segment** link, Segment* target) {
+#if defined(TOVLIB_ASAN) || defined(TOVLIB_MEMCHECK)
+        if (link == &_free) {
+            _free = target;
+            return;
+        }
+#endif
+        poke(*link, target);
+    }
     bool inBlocks(const void* p, std::size_t n) const;
 
     std::size_t _amem = 0;

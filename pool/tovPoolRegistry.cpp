@@ -67,12 +67,12 @@ std::ostream& tovPool::print(std::ostream& os) const {
         os << " @" << static_cast<const void*>(b) << "(" << b->size << ")";
     os << '\n';
     os << "  Free blocks: ";
-    for (const Segment* s = _free; s; s = s->next)
-        os << " @" << static_cast<const void*>(s) << "(" << s->size << ")";
+    for (const Segment* s = _free; s; s = peek(s->next))
+        os << " @" << static_cast<const void*>(s) << "(" << peek(s->size) << ")";
     os << '\n';
     for (std::size_t i = 0; i < sizeClasses; ++i) {
         int n = 0;
-        for (const Element* e = _recycled[i]; e; e = e->next) ++n;
+        for (const Element* e = _recycled[i]; e; e = peek(e->next)) ++n;
         if (n)
             os << "  Recycled Element: size=" << 8 * i << " Number=" << n
                << " Bytes=" << static_cast<std::size_t>(n) * 8 * i << '\n';

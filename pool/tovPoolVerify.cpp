@@ -38,11 +38,12 @@ bool tovPool::verify() const {
     // which also ends the walk of a list that loops.
     std::size_t freeBytes = 0;
     std::uintptr_t end = 0;
-    for (const Segment* s = _free; s; s = s->next) {
-        if (addr(s) <= end || !inBlocks(s, s->size)) return false;
-        ok &= (s->size >= headerSize) & (s->size % 8 == 0);
-        freeBytes += s->size;
-        end = addr(s) + s->size;
+    for (const Segment* s = _free; s; s = peek(s->next)) {
+        const std::size_t size = peek(s->size);
+        if (addr(s) <= end || !inBlocks(s, size)) return false;
+        ok &= (size >= headerSize) & (size % 8 == 0);
+        freeBytes += size;
+        end = addr(s) + size;
     }
     ok &= freeBytes == _fmem;
 
@@ -51,7 +52,7 @@ bool tovPool::verify() const {
     ok &= _recycled[0] == nullptr;
     for (std::size_t i = 1; i < sizeClasses; ++i) {
         std::size_t n = 0;
-        for (const Element* e = _recycled[i]; e; e = e->next) {
+        for (const Element* e = _recycled[i]; e; e = peek(e->next)) {
             // More elements than the blocks have room for: the list loops.
             if (++n > _amem / (8 * i) || !inBlocks(e, 8 * i)) return false;
             recycledBytes += 8 * i;

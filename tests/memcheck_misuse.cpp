@@ -1,0 +1,53 @@
+// Misuse of pooled memory, one case per run, for Memcheck to report (the valgrind
+// preset runs each case and expects its report). Every case touches memory that the
+// pool holds but does not hand out, or gives an element back twice.
+#include <cstdio>
+#include <cstring>
+
+#include <tovlib.h>
+
+namespace {
+
+struct Valued : tovObject {
+    int value = 1;
+};
+
+// Through volatile, so that each access is made as written.
+template <class T>
+T load(const void* p) {
+    return *static_cast<const volatile T*>(p);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* mode = argc > 1 ? argv[1] : "";
+    auto is = [mode](const char* name) { return std::strcmp(mode, name) == 0; };
+    tovPool pool;
+    Valued* o = new (&pool) Valued;
+    o->up();
+    if (is("after-down")) {
+        o->down();  // destroyed: its memory waits in a recycled list
+        std::printf("%d\n", load<int>(&o->value));
+    } else if (is("link-after-down")) {
+        o->down();  // the first word now links the recycled list: the pool's, not ours
+        std::printf("%p\n", load<void*>(o));
+    } else if (is("after-release")) {
+        pool.release();  // the block went back to the heap
+        std::printf("%d\n", load<int>(&o->value));
+    } else if (is("free-segment")) {
+        void* big = pool.alloc(1000);
+        pool.free(big, 1000);                          // merges with the rest of the block, the last segment
+        *static_cast<void* volatile*>(big) = nullptr;  // its header's link, null already
+    } else if (is("double-free")) {
+        void* small = pool.alloc(40);
+        pool.free(small, 40);
+        pool.free(small, 40);
+    } else {
+        std::fprintf(stderr,
+                     "usage: memcheck_misuse after-down|link-after-down|after-release|"
+                     "free-segment|double-free\n");
+        return 2;
+    }
+    return 0;
+}
