@@ -473,6 +473,28 @@ TEST_F(Containers, HashVerifySeesAnEntryWhoseHashMoved) {
     EXPECT_TRUE(h.verify());
     h.removeAll();
     EXPECT_TRUE(h.verify());
+
+    // The counts and chains themselves, as a derived class could break them.
+    struct Exposed : tovHash<4191> {
+        using tovContainer::_count;
+        using tovHash::_buckets;
+        using tovHash::_col;
+    } x;
+    x.add(a);
+    x.add(b);  // a's bucket
+    ASSERT_TRUE(x.verify());
+    ++x._col;
+    EXPECT_FALSE(x.verify());
+    --x._col;
+    ++x._count;
+    EXPECT_FALSE(x.verify());
+    --x._count;
+    tovLinkObj* const head = x._buckets[1];
+    tovLinkObj* const next = head->_next;
+    head->_next = head;  // a chain that loops
+    EXPECT_FALSE(x.verify());
+    head->_next = next;
+    EXPECT_TRUE(x.verify());
 }
 
 TEST_F(Containers, HashReducesLargeClientHashes) {

@@ -158,7 +158,7 @@ TEST(Pool, MergingIsByAdjacencyAcrossBlocks) {
     EXPECT_EQ(p.fmem(), 16000u);
 }
 
-TEST(Pool, VerifyHoldsThroughEveryOperationAndSeesABrokenRecycledList) {
+TEST(Pool, VerifyHoldsThroughEveryOperation) {
     tovPool p;
     EXPECT_TRUE(p.verify());
     // Splits, exact takes, a block of its own, recycling, merging on both sides.
@@ -170,8 +170,19 @@ TEST(Pool, VerifyHoldsThroughEveryOperationAndSeesABrokenRecycledList) {
     }
     EXPECT_EQ(p.alloc(16), e[0]);
     EXPECT_TRUE(p.verify());
+    p.release();
+    EXPECT_TRUE(p.verify());
+}
 
-    // A recycled element's link pointing outside the pool: a client write after free().
+// Each way a client can break a pool -- a write after free(), a double free(), a write
+// over a free segment -- is seen. Each case ends with release(), which trusts nothing
+// it would have to walk. Memcheck would (rightly) report the writes themselves.
+TEST(Pool, VerifySeesCorruption) {
+#ifdef TOVLIB_MEMCHECK
+    GTEST_SKIP() << "the corrupting writes are reported by Memcheck";
+#endif
+    tovPool p;
+    // A recycled element's link pointing outside the pool.
     void* r = p.alloc(24);
     p.free(r, 24);
     void* link;
@@ -182,7 +193,35 @@ TEST(Pool, VerifyHoldsThroughEveryOperationAndSeesABrokenRecycledList) {
     EXPECT_FALSE(p.verify());
     std::memcpy(r, &link, sizeof link);
     EXPECT_TRUE(p.verify());
+
+    // A small element freed twice: its class's list loops.
+    p.free(r, 24);
+    EXPECT_FALSE(p.verify());
     p.release();
+
+    // A large element freed twice: the free list loops.
+    void* a = p.alloc(600);
+    p.alloc(600);
+    p.free(a, 600);
+    EXPECT_TRUE(p.verify());
+    p.free(a, 600);
+    EXPECT_FALSE(p.verify());
+    p.release();
+
+    // The size in the header of the free segment behind an element.
+    struct Header {
+        void* next;
+        std::size_t size;
+    };
+    auto* rest = reinterpret_cast<Header*>(at(p.alloc(600), 600));
+    ASSERT_EQ(rest->size, 8000u - 600u);
+    const std::size_t wrongs[] = {7404, header - 8, 8000 - 600 + 8,
+                                  std::numeric_limits<std::size_t>::max() / 2};
+    for (std::size_t wrong : wrongs) {
+        rest->size = wrong;
+        EXPECT_FALSE(p.verify()) << "free segment of " << wrong << " bytes";
+    }
+    rest->size = 8000 - 600;
     EXPECT_TRUE(p.verify());
 }
 
