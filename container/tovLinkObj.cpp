@@ -16,8 +16,7 @@ void tovLinkObj::operator delete(void* p, std::size_t size) {
     tovObject* obj;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
-    std::memcpy(&obj, static_cast<char*>(p) + offsetof(tovLinkObj, _obj),
-                sizeof obj);  // NOLINT(bugprone-sizeof-expression): the pointer itself
+    std::memcpy(&obj, static_cast<char*>(p) + offsetof(tovLinkObj, _obj), sizeof obj);
 #pragma GCC diagnostic pop
     tovPool* const pool = obj->getPool();
     if (pool) {

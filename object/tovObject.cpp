@@ -46,16 +46,14 @@ void* tovObject::operator new(std::size_t size, tovPool* pool) {
     if (!pool) pool = tovPool::mainPool();
     void* mem = pool ? pool->alloc(size) : ::operator new(size);
     // Raw byte copies: the memory holds no object yet.
-    std::memcpy(static_cast<char*>(mem) + TOV_POOL_AT, &pool,
-                sizeof pool);  // NOLINT(bugprone-sizeof-expression)
+    std::memcpy(static_cast<char*>(mem) + TOV_POOL_AT, &pool, sizeof pool);
     std::memcpy(static_cast<char*>(mem) + TOV_COUNT_AT, &constructionMarker, sizeof constructionMarker);
     return mem;
 }
 
 void tovObject::operator delete(void* p, std::size_t size) {
     tovPool* pool;
-    std::memcpy(&pool, static_cast<char*>(p) + TOV_POOL_AT,
-                sizeof pool);  // NOLINT(bugprone-sizeof-expression)
+    std::memcpy(&pool, static_cast<char*>(p) + TOV_POOL_AT, sizeof pool);
     if (pool)
         pool->free(p, size);
     else
