@@ -351,22 +351,18 @@ TEST_F(Containers, HashOrderIsBucketThenNewest) {
 }
 
 TEST_F(Containers, HashCollisionCount) {
-    Item b(2, 1), c(3, 2);
+    Item a(1, 1), b(2, 1), c(3, 2);
     tovHash<4191> h;
-    auto* a = new (&pool) Item(1, 1);
-    h.add(*a);
-    h.add(*a);  // the same object twice: two entries in one bucket
-    EXPECT_EQ(h.count(), 2);
+    h.add(a);
+    h.add(a);  // the same object twice: two entries in one bucket
     EXPECT_EQ(h.col(), 1u);
-    EXPECT_EQ(a->refCount(), 2);
-    h.remove(*a);
+    h.remove(a);
     EXPECT_EQ(h.col(), 0u);
-    EXPECT_EQ(a->refCount(), 1);
     h.add(b);
     h.add(c);
     EXPECT_EQ(h.col(), 1u);
-    h.remove(c);   // leaves its bucket empty: no collision to take back
-    h.remove(*a);  // behind b in its bucket, which keeps b
+    h.remove(c);  // leaves its bucket empty: no collision to take back
+    h.remove(a);  // behind b in its bucket, which keeps b
     EXPECT_EQ(h.col(), 0u);
     h.remove(b);
     EXPECT_EQ(h.col(), 0u);  // unsigned: one decrement too many would wrap
