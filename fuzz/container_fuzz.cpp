@@ -74,22 +74,15 @@ Elem* heapElem(int id, int key, unsigned h) {
     return ::new (mem) Elem(id, key, h);
 }
 
+template <class C>
+tovContainer* make(tovPool* pool) {
+    return new (pool) C;
+}
+tovContainer* (*const makers[kinds])(tovPool*) = {make<tovFifo>, make<tovList>, make<tovSList>,
+                                                  make<tovHash<4191>>};
+
 tovContainer* makeContainer(tovPool* pool, int kind) {
-    tovContainer* c;
-    switch (kind) {
-        case fifo:
-            c = new (pool) tovFifo;
-            break;
-        case list:
-            c = new (pool) tovList;
-            break;
-        case slist:
-            c = new (pool) tovSList;
-            break;
-        default:
-            c = new (pool) tovHash<4191>;
-            break;
-    }
+    tovContainer* c = makers[kind](pool);
     c->up();
     return c;
 }

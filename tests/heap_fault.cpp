@@ -8,7 +8,6 @@ namespace {
 std::size_t failOn = 0;
 bool failLater = false;  // keep failing after the failOn-th call
 std::size_t count = 0;
-std::size_t thrown = 0;
 
 // Call sites that received a failure; a fixed table, since operator new cannot use
 // the heap. Sites beyond its end are counted together in the last entry.
@@ -20,7 +19,6 @@ Site siteTable[64];
 std::size_t siteCount = 0;
 
 void record(const void* at) {
-    ++thrown;
     std::size_t i = 0;
     while (i < siteCount && siteTable[i].at != at) ++i;
     if (i == siteCount) {
@@ -45,7 +43,6 @@ void heapFault::failFrom(std::size_t n) {
 }
 
 std::size_t heapFault::calls() { return count; }
-std::size_t heapFault::failures() { return thrown; }
 std::size_t heapFault::sites() { return siteCount; }
 const void* heapFault::site(std::size_t i) { return siteTable[i].at; }
 std::size_t heapFault::siteFailures(std::size_t i) { return siteTable[i].failures; }

@@ -13,9 +13,8 @@ void failFrom(std::size_t n);
 /// Heap allocations made since the last failAt() or failFrom().
 std::size_t calls();
 
-/// Failures thrown since the program started, and the distinct call sites (the
-/// return addresses of operator new) they were thrown to, in order of first failure.
-std::size_t failures();
+/// The distinct call sites (the return addresses of operator new) that failures were
+/// thrown to since the program started, in order of first failure.
 std::size_t sites();
 /// The i-th call site, and how many failures it received.
 const void* site(std::size_t i);

@@ -11,11 +11,13 @@
 
 #include <tovlib.h>
 
-#include "heap_fault.h"
+#include "support.h"
 
 namespace {
 
-TEST(Flags, SetAndClearOneFlagAtATime) {
+// Each flag on its own; indexes outside the bank are ignored; clrAll reaches all 200,
+// the client's flags too.
+TEST(Flags, SetClearAndTheBanksBounds) {
     tovLib::clrAll();
     for (int i : {0, 2, 199}) {
         EXPECT_FALSE(tovLib::get(i));
@@ -25,40 +27,26 @@ TEST(Flags, SetAndClearOneFlagAtATime) {
         tovLib::clr(i);
         EXPECT_FALSE(tovLib::get(i));
     }
-}
-
-TEST(Flags, ClearAllReachesTheClientsFlagsToo) {
-    for (int i = 0; i < 200; ++i) tovLib::set(i);
-    tovLib::clrAll();
-    for (int i = 0; i < 200; ++i) EXPECT_FALSE(tovLib::get(i)) << i;
-}
-
-TEST(Flags, IndexesOutsideTheBankAreIgnored) {
-    tovLib::clrAll();
     for (int i : {-1, 200, INT_MAX, INT_MIN}) {
         tovLib::set(i);
         EXPECT_FALSE(tovLib::get(i));
     }
-    tovLib::set(199);
+    for (int i = 0; i < 200; ++i) tovLib::set(i);
     tovLib::clr(200);
     EXPECT_TRUE(tovLib::get(199));
     tovLib::clrAll();
+    for (int i = 0; i < 200; ++i) EXPECT_FALSE(tovLib::get(i)) << i;
 }
 
-TEST(Space, RunsOfBlanksAsLongAsTheMagnitude) {
-    EXPECT_STREQ(tovLib::space(0), "");
-    EXPECT_STREQ(tovLib::space(1), " ");
-    EXPECT_STREQ(tovLib::space(-3), "   ");
-    EXPECT_EQ(std::string(tovLib::space(127)), std::string(127, ' '));
-    // Wider requests stop at 127 blanks instead of running past the buffer.
-    for (int n : {128, -128, 100000, INT_MIN, INT_MAX})
-        EXPECT_EQ(std::string(tovLib::space(n)), std::string(127, ' ')) << n;
-}
-
-TEST(Space, EveryCallReturnsTheSameBuffer) {
+// Runs of blanks as long as the magnitude, at most 127 instead of running past the
+// buffer; every call returns the same buffer.
+TEST(Space, RunsOfBlanksInOneBuffer) {
+    const std::pair<int, int> widths[] = {{0, 0},        {1, 1},         {-3, 3},
+                                          {127, 127},    {128, 127},     {-128, 127},
+                                          {100000, 127}, {INT_MIN, 127}, {INT_MAX, 127}};
+    for (auto [n, blanks] : widths) EXPECT_EQ(std::string(tovLib::space(n)), std::string(blanks, ' ')) << n;
     char* first = tovLib::space(4);
-    char* second = tovLib::space(2);
-    EXPECT_EQ(first, second);
+    EXPECT_EQ(tovLib::space(2), first);
     EXPECT_STREQ(first, "  ");
 }
 
@@ -71,7 +59,9 @@ protected:
     }
 };
 
-TEST_F(Startup, InitKeepsTheTableAndClearsFlagsOnlyWhenAsked) {
+// init keeps the table, reInit makes a new empty one, reset forgets both tables (and
+// destroys the temporary pool); only init(true) and reInit(true) clear the flags.
+TEST_F(Startup, InitReInitAndReset) {
     const tovStringTbl* table = tovStringTbl::table();
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(table->getPool(), tovPool::mainPool());
@@ -81,19 +71,7 @@ TEST_F(Startup, InitKeepsTheTableAndClearsFlagsOnlyWhenAsked) {
     tovLib::init(true);
     EXPECT_FALSE(tovLib::get(7));
     EXPECT_EQ(tovStringTbl::table(), table);
-}
 
-TEST_F(Startup, ResetForgetsTablesAndKeepsFlags) {
-    tovLib::tempInit(nullptr);
-    tovLib::set(9);
-    tovLib::reset();
-    EXPECT_EQ(tovStringTbl::table(), nullptr);
-    EXPECT_EQ(tovStringTbl::tempTable(), nullptr);
-    EXPECT_TRUE(tovLib::get(9));
-    EXPECT_EQ(tovPool::npools(), 1u);  // the temporary pool was destroyed
-}
-
-TEST_F(Startup, ReInitMakesANewEmptyTable) {
     tovString("one");
     tovLib::set(9);
     tovLib::reInit(false);
@@ -103,9 +81,19 @@ TEST_F(Startup, ReInitMakesANewEmptyTable) {
     tovLib::reInit(true);
     EXPECT_FALSE(tovLib::get(9));
     EXPECT_EQ(tovStringTbl::table()->count(), 0);
+
+    tovLib::tempInit(nullptr);
+    tovLib::set(9);
+    tovLib::reset();
+    EXPECT_EQ(tovStringTbl::table(), nullptr);
+    EXPECT_EQ(tovStringTbl::tempTable(), nullptr);
+    EXPECT_TRUE(tovLib::get(9));
+    EXPECT_EQ(tovPool::npools(), 1u);
 }
 
-TEST_F(Startup, TempInitTwiceMakesASecondEmptyPoolButKeepsTheTable) {
+// Every tempInit makes a pool, even where the table exists already (which it keeps);
+// the pools stay, emptied by tempReset, until reset.
+TEST_F(Startup, EachTempInitMakesAPoolThatStaysUntilReset) {
     const unsigned pools = tovPool::npools();
     tovLib::tempInit(nullptr);
     const tovStringTbl* temp = tovStringTbl::tempTable();
@@ -115,6 +103,14 @@ TEST_F(Startup, TempInitTwiceMakesASecondEmptyPoolButKeepsTheTable) {
     EXPECT_EQ(tovStringTbl::tempTable(), temp);
     EXPECT_EQ(tovPool::npools(), pools + 2);
     EXPECT_EQ(tovPool::apools(), tovPool::mainPool()->amem() + temp->getPool()->amem());
+    for (int i = 0; i < 3; ++i) {
+        tovLib::tempReset();
+        tovLib::tempInit(nullptr);
+    }
+    tovLib::tempReset();
+    EXPECT_EQ(tovPool::npools(), pools + 5);
+    tovLib::reset();
+    EXPECT_EQ(tovPool::npools(), 1u);
 }
 
 TEST_F(Startup, TempResetReleasesTheClientsPoolAndKeepsItRegistered) {
@@ -134,8 +130,8 @@ TEST_F(Startup, TempResetReleasesTheClientsPoolAndKeepsItRegistered) {
     EXPECT_EQ(p->amem(), 8000u);
 }
 
-// A temporary table made directly in the main pool must not take the main pool (and
-// the main table) with it.
+// A temporary table made directly, in the main pool or, with no main pool, on the heap:
+// tempReset gives it back or deletes it, and leaves the main pool and the main table.
 TEST_F(Startup, TempResetOfATableWithoutAPoolOfItsOwn) {
     const std::size_t used = tovPool::mainPool()->umem();
     tovStringTbl::establishTemp(nullptr);
@@ -145,30 +141,13 @@ TEST_F(Startup, TempResetOfATableWithoutAPoolOfItsOwn) {
     EXPECT_EQ(tovPool::mainPool()->umem(), used);  // the table and its element went back
     tovString kept("kept");
     EXPECT_EQ(tovStringTbl::table()->count(), 1);
-}
-
-// A temporary table made directly while there was no main pool lives on the heap: it
-// is deleted, not its (absent) pool released, even once there is a main pool again.
-TEST_F(Startup, TempResetOfATableOnTheHeap) {
-    tovPool* main = tovPool::mainPool();
-    auto* doomed = new tovPool;
-    tovPool::setMainPool(doomed);
-    delete doomed;
-    ASSERT_EQ(tovStringTbl::establishTemp(nullptr)->getPool(), nullptr);
-    tovPool::setMainPool(main);
-    tovLib::tempReset();
-    EXPECT_EQ(tovStringTbl::tempTable(), nullptr);
-}
-
-TEST_F(Startup, EachTempInitAfterTempResetMakesAPoolThatStaysUntilReset) {
-    const unsigned pools = tovPool::npools();
-    for (int i = 0; i < 3; ++i) {
-        tovLib::tempInit(nullptr);
-        tovLib::tempReset();
+    {
+        NoMainPool none;
+        ASSERT_EQ(tovStringTbl::establishTemp(nullptr)->getPool(), nullptr);
     }
-    EXPECT_EQ(tovPool::npools(), pools + 3);
-    tovLib::reset();
-    EXPECT_EQ(tovPool::npools(), 1u);
+    tovLib::tempReset();  // deleted, even now that there is a main pool again
+    EXPECT_EQ(tovStringTbl::tempTable(), nullptr);
+    EXPECT_EQ(tovStringTbl::table()->count(), 1);
 }
 
 TEST_F(Startup, PoolsWithTheirFlagClearedSurviveReset) {
@@ -178,25 +157,15 @@ TEST_F(Startup, PoolsWithTheirFlagClearedSurviveReset) {
     tovPool* main = tovPool::mainPool();
     main->setReleaseFlag(false);
     const tovStringTbl* old = tovStringTbl::table();
-    const std::size_t mainHeld = main->amem();
+    const std::size_t mainHeld = main->amem(), mainUsed = main->umem();
     tovLib::reset();
     EXPECT_EQ(kept.umem(), 64u);
     EXPECT_EQ(main->amem(), mainHeld);  // the old table's memory stays, forgotten
+    EXPECT_EQ(main->umem(), mainUsed);
     tovLib::init(false);
     EXPECT_NE(tovStringTbl::table(), old);
     main->setReleaseFlag(true);
     kept.free(mine, 64);
-}
-
-TEST_F(Startup, TempInitThatCannotMakeItsPoolLeavesTheAreaClosed) {
-    const unsigned pools = tovPool::npools();
-    for (std::size_t n : {1, 2}) {  // the pool itself, then the block of its table
-        heapFault::failAt(n);
-        EXPECT_THROW(tovLib::tempInit(nullptr), std::bad_alloc);
-        EXPECT_EQ(tovStringTbl::tempTable(), nullptr);
-        EXPECT_EQ(tovPool::npools(), pools);
-    }
-    heapFault::failAt(0);
 }
 
 // The stopwatch, read in UTC so that calendar time 0 is midnight.
@@ -230,19 +199,14 @@ TEST_F(Timer, BeforeAnyStartTheRecordIsZero) {
     EXPECT_EQ(stop().substr(0, 39), "Starting time Thu Jan  1 00:00:00 1970\n");
 }
 
-TEST_F(Timer, SectionReportShape) {
+TEST_F(Timer, SectionReportShapeAndChain) {
     tovLib::startTimer();
-    EXPECT_TRUE(std::regex_match(section(""), sectionLines)) << section("");
-    const std::string labelled = section("reading");
+    const std::string first = section(""), labelled = section("reading");
+    EXPECT_TRUE(std::regex_match(first, sectionLines)) << first;
     ASSERT_EQ(labelled.substr(0, 8), "reading\n");
     EXPECT_TRUE(std::regex_match(labelled.substr(8), sectionLines)) << labelled;
-}
-
-TEST_F(Timer, ConsecutiveSectionsChain) {
-    tovLib::startTimer();
-    const std::string first = section(""), second = section("");
     // The second section starts where the first ended.
-    EXPECT_EQ(second.substr(25, 8), first.substr(25 + 34, 8));
+    EXPECT_EQ(labelled.substr(8 + 25, 8), first.substr(25 + 34, 8));
 }
 
 TEST_F(Timer, StopRunsFromTheStartAndCanRepeat) {

@@ -1,18 +1,17 @@
 // Tests of tovObject: pool-aware allocation, the marker, counting, identity, dump.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 
 #include <tovlib.h>
 
-namespace {
+#include "support.h"
 
-constexpr std::size_t rounded(std::size_t n) { return (n + 7) / 8 * 8; }
+namespace {
 
 // Counts its destructions.
 struct Probe : tovObject {
@@ -38,12 +37,6 @@ struct TakesArgument : tovObject {
     explicit TakesArgument(int) {}
 };
 
-std::string dumped(const tovObject& o, int indent, int nl) {
-    std::ostringstream os;
-    o.dump(os, indent, nl);
-    return os.str();
-}
-
 class Object : public testing::Test {
 protected:
     void SetUp() override {
@@ -54,17 +47,15 @@ protected:
     tovPool pool;
 };
 
-TEST_F(Object, AutomaticObjectsAreNeverCounted) {
-    Probe o;
-    EXPECT_EQ(o.getPool(), nullptr);
-    o.up();
-    o.down();
-    o.down();
-    EXPECT_EQ(o.refCount(), 0);
-    EXPECT_EQ(Probe::destroyed, 0);
-}
-
+// Only objects with a pool are counted: the last release destroys one and gives its
+// memory back, a release below zero destroys nothing; an automatic one ignores both.
 TEST_F(Object, PooledObjectLivesUntilItsLastRelease) {
+    Probe automatic;
+    EXPECT_EQ(automatic.getPool(), nullptr);
+    automatic.up();
+    automatic.down();
+    automatic.down();
+    EXPECT_EQ(automatic.refCount(), 0);
     auto* o = new (&pool) Probe;
     EXPECT_EQ(o->getPool(), &pool);
     EXPECT_EQ(o->refCount(), 0);
@@ -78,14 +69,11 @@ TEST_F(Object, PooledObjectLivesUntilItsLastRelease) {
     EXPECT_EQ(Probe::destroyed, 1);
     EXPECT_EQ(pool.umem(), 0u);
     EXPECT_EQ(pool.rmem(), rounded(sizeof(Probe)));
-}
-
-TEST_F(Object, ReleaseBelowZeroDestroysNothing) {
-    auto* o = new (&pool) Probe;
-    o->down();
-    EXPECT_EQ(o->refCount(), -1);
-    EXPECT_EQ(Probe::destroyed, 0);
-    delete o;
+    auto* below = new (&pool) Probe;
+    below->down();
+    EXPECT_EQ(below->refCount(), -1);
+    EXPECT_EQ(Probe::destroyed, 1);
+    delete below;
     EXPECT_EQ(pool.umem(), 0u);
 }
 
@@ -96,17 +84,13 @@ TEST_F(Object, NullPoolMeansTheMainPoolOrTheHeap) {
     EXPECT_EQ(inMain->getPool(), main);
     EXPECT_EQ(main->umem(), before + rounded(sizeof(Probe)));
     delete inMain;
-
-    auto* doomed = new tovPool;  // with the main pool gone, objects come from the heap
-    tovPool::setMainPool(doomed);
-    delete doomed;
+    NoMainPool none;  // with the main pool gone, objects come from the heap
     auto* onHeap = new (nullptr) Probe;
     EXPECT_EQ(onHeap->getPool(), nullptr);
     onHeap->up();
     EXPECT_EQ(onHeap->refCount(), 0);
     delete onHeap;
     EXPECT_EQ(Probe::destroyed, 2);
-    tovPool::setMainPool(main);
 }
 
 TEST_F(Object, CopiesNeverTakeOverPoolOrCount) {
@@ -150,28 +134,18 @@ TEST_F(Object, MemoryOfAnUnbuiltObjectLosesTheMarker) {
     pool.free(mem, sizeof(TakesArgument));
 }
 
+// The constants' texts, each its own pointer; an object is only a tovObject.
 TEST_F(Object, IdentityIsByPointer) {
-    const char* const names[] = {tovObjectClass,    tovPoolClass,     tovContainerClass, tovIteratorClass,
-                                 tovIterPtrClass,   tovLinkObjClass,  tovFifoClass,      tovFifoIterClass,
-                                 tovListClass,      tovListIterClass, tovSListClass,     tovSListIterClass,
-                                 tovHashClass,      tovHashIterClass, tovStrElemClass,   tovStringClass,
-                                 tovStringTblClass, tovNamedObjClass, tovSptrClass};
-    const char* const texts[] = {"tovObject",         "tovPool",     "tovContainer", "tovIterator",
-                                 "tovIterPtr",        "tovLinkObj",  "tovFifo",      "tovFifoIter",
-                                 "tovList",           "tovListIter", "tovSList",     "tovSListIter",
-                                 "tovHash",           "tovHashIter", "tovStrElem",   "tovStringClass",
-                                 "tovStringTblClass", "tovNamedObj", "tovSptr"};
-    for (std::size_t i = 0; i < std::size(names); ++i) {
-        EXPECT_STREQ(names[i], texts[i]);
-        for (std::size_t j = 0; j < i; ++j) EXPECT_NE(names[i], names[j]);
+    std::string texts;
+    for (const char* name : classNames()) {
+        texts += std::string(name) + ' ';
+        EXPECT_EQ(std::count(classNames().begin(), classNames().end(), name), 1) << name;
     }
-    Probe o;
-    EXPECT_EQ(o.className(), tovObjectClass);
-    EXPECT_TRUE(o.isA(tovObjectClass));
-    EXPECT_FALSE(o.isA(tovContainerClass));
-    EXPECT_FALSE(o.isA(tovPoolClass));
-    const char copy[] = "tovObject";
-    EXPECT_FALSE(o.isA(copy));
+    EXPECT_EQ(texts,
+              "tovObject tovPool tovContainer tovIterator tovIterPtr tovLinkObj tovFifo tovFifoIter tovList "
+              "tovListIter tovSList tovSListIter tovHash tovHashIter tovStrElem tovStringClass "
+              "tovStringTblClass tovNamedObj tovSptr ");
+    expectChain(Probe(), {tovObjectClass});
 }
 
 TEST_F(Object, HashAndOrderFollowTheAddress) {

@@ -19,15 +19,16 @@
 #include <tovlib.h>
 
 #include "heap_fault.h"
+#include "support.h"
 
 namespace {
 
 // A small object of the client's. All of them hash alike, so every addition to a hash
 // table after the first is a collision.
-class Item : public tovObject {
+class Client : public tovObject {
 public:
     unsigned int hash(int) const override { return 7; }
-    TOV_OBJECT_OPERATORS(Item)
+    TOV_OBJECT_OPERATORS(Client)
 };
 
 std::size_t operations = 0;  // exhaust() calls, each one operation in one setting
@@ -45,22 +46,6 @@ tovPool* fullPool() {
     fill(*p);
     return p;
 }
-
-// With `active`, no main pool while it lives: what is made without a pool comes from
-// the heap.
-class NoMainPool {
-public:
-    explicit NoMainPool(bool active) : _main(tovPool::mainPool()) {
-        if (!active) return;
-        auto* doomed = new tovPool;
-        tovPool::setMainPool(doomed);
-        delete doomed;
-    }
-    ~NoMainPool() { tovPool::setMainPool(_main); }
-
-private:
-    tovPool* const _main;
-};
 
 // Tables on the heap are not released with a pool, and never destroy their elements.
 void dropHeapTables() {
@@ -177,14 +162,14 @@ TEST(Oom, PoolAllocTakesABlockAndItsRecord) {
 }
 
 TEST(Oom, NewObject) {
-    const char* names[] = {"new (p) Item", "new (nullptr) Item, main pool empty",
-                           "new (nullptr) Item, no main pool"};
+    const char* names[] = {"new (p) Client", "new (nullptr) Client, main pool empty",
+                           "new (nullptr) Client, no main pool"};
     for (int setting : {0, 1, 2})
         exhaust(names[setting], setting == 2 ? 1 : 2, [&](Trial& t) {
             NoMainPool none(setting == 2);
             tovPool* p = setting == 0 ? fullPool() : nullptr;
-            Item* x = nullptr;
-            t.run([&] { x = new (p) Item; });
+            Client* x = nullptr;
+            t.run([&] { x = new (p) Client; });
             delete x;
         });
 }
@@ -193,20 +178,22 @@ struct Kind {
     const char* name;
     tovContainer* (*make)(tovPool*);
 };
-const Kind kinds[] = {
-    {"tovFifo", [](tovPool* p) -> tovContainer* { return new (p) tovFifo; }},
-    {"tovList", [](tovPool* p) -> tovContainer* { return new (p) tovList; }},
-    {"tovSList", [](tovPool* p) -> tovContainer* { return new (p) tovSList; }},
-    {"tovHash", [](tovPool* p) -> tovContainer* { return new (p) tovHash<4191>; }},
-};
+template <class C>
+tovContainer* make(tovPool* p) {
+    return new (p) C;
+}
+const Kind kinds[] = {{"tovFifo", make<tovFifo>},
+                      {"tovList", make<tovList>},
+                      {"tovSList", make<tovSList>},
+                      {"tovHash", make<tovHash<4191>>}};
 
 // Count, collisions, and each item's presence and count. No iterator: it would come
 // from the full pool and give it a block.
-std::string contents(tovContainer& c, const Item* const (&items)[3]) {
+std::string contents(tovContainer& c, const Client* const (&items)[3]) {
     std::ostringstream os;
     os << "count " << c.count();
     if (auto* h = dynamic_cast<tovHash<4191>*>(&c)) os << " col " << h->col();
-    for (const Item* i : items) os << " [" << (c.find(*i) != nullptr) << ' ' << i->refCount() << ']';
+    for (const Client* i : items) os << " [" << (c.find(*i) != nullptr) << ' ' << i->refCount() << ']';
     return os.str();
 }
 
@@ -218,7 +205,8 @@ TEST(Oom, ContainerAddAndNewIterator) {
                     NoMainPool none(onHeap);
                     tovPool* p = onHeap ? nullptr : new tovPool;
                     tovContainer* c = kind.make(p);
-                    Item* items[] = {new (p) Item, new (p) Item, new (p) Item};  // the last one is added
+                    Client* items[] = {new (p) Client, new (p) Client,
+                                       new (p) Client};  // the last one is added
                     c->add(*items[0]);
                     c->add(*items[1]);
                     if (p) fill(*p);
@@ -228,7 +216,7 @@ TEST(Oom, ContainerAddAndNewIterator) {
                     delete it;
                     delete c;  // the last reference to each pool item goes with it
                     if (onHeap)
-                        for (Item* i : items) delete i;
+                        for (Client* i : items) delete i;
                 };
                 exhaust(std::string(kind.name) + (iterate ? " newIterator" : " add") + where(onHeap),
                         onHeap ? 1 : 2, scenario);
@@ -340,7 +328,7 @@ TEST(Oom, Startup) {
                 NoMainPool none(onHeap);
                 const State resetState = snapshot({});
                 if (!onHeap) tovLib::init(false);
-                new (new tovPool) Item;
+                new (new tovPool) Client;
                 t.run([] { tovLib::reInit(true); }, {}, &resetState);
                 dropHeapTables();
             }

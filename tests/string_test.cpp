@@ -1,26 +1,28 @@
 // Tests of interned strings: elements and tables, handles, named objects.
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <functional>
 #include <string>
-#include <vector>
 
 #include <tovlib.h>
 
-#include "class_identity.h"
 #include "heap_fault.h"
+#include "support.h"
 
 namespace {
 
-constexpr std::size_t rounded(std::size_t n) { return (n + 7) / 8 * 8; }
+constexpr int byAddress = 2;
 
-std::string dumped(const tovObject& o, int indent, int nl) {
-    std::ostringstream os;
-    o.dump(os, indent, nl);
-    return os.str();
+// a and b compare alike both ways: isEqual answers `equal`, objcmp gives `order` and its
+// opposite, where byAddress stands for the order of their addresses.
+void expectCompare(const tovObject& a, const tovObject& b, bool equal, int order) {
+    if (order == byAddress) order = std::less<const tovObject*>()(&a, &b) ? -1 : 1;
+    const std::string pair = std::string(a.className()) + " " + dumped(a, 0, 0) + "/ " + dumped(b, 0, 0);
+    EXPECT_EQ(a.isEqual(b), equal) << pair;
+    EXPECT_EQ(b.isEqual(a), equal) << pair;
+    EXPECT_EQ(a.objcmp(b), order) << pair;
+    EXPECT_EQ(b.objcmp(a), -order) << pair;
 }
-
-int sign(int v) { return (v > 0) - (v < 0); }
 
 class Strings : public testing::Test {
 protected:
@@ -76,21 +78,51 @@ TEST_F(Strings, EstablishKeepsTheTableUntilTheLibraryForgetsIt) {
     tovLib::reset();
     EXPECT_EQ(tovStringTbl::table(), nullptr);
     EXPECT_EQ(tovStringTbl::tempTable(), nullptr);
-    EXPECT_EQ(tovStringTbl::establish(nullptr)->count(), 0);
+    tovString made("alone");  // a handle without any table makes a new main table
+    ASSERT_NE(tovStringTbl::table(), nullptr);
+    EXPECT_EQ(tovStringTbl::establish(nullptr)->count(), 1);
 }
 
-TEST_F(Strings, ElementsCompareByTextAndUnsignedBytes) {
+// Elements by their text, with unsigned bytes; handles and named objects by their
+// element, ordered by its text; an element against the others by address.
+TEST_F(Strings, Comparisons) {
     tovStrElem& ab = table->addStrElem("ab");
-    tovStrElem abc("abc"), b("b"), high("\xE9"), a("a"), abCopy("ab");
-    EXPECT_TRUE(ab.isEqual(abCopy));  // another element with the same text
-    EXPECT_EQ(ab.objcmp(abc), -1);    // a proper prefix is the smaller
-    EXPECT_EQ(b.objcmp(abc), 1);
-    EXPECT_EQ(high.objcmp(a), 1);  // 0xE9 is above 'a' as an unsigned byte
-    EXPECT_EQ(ab.objcmp(abCopy), 0);
-    // A handle is no element, even for the element's own text: address order.
-    tovString handle(&ab);
-    EXPECT_FALSE(ab.isEqual(handle));
-    EXPECT_EQ(ab.objcmp(handle), &ab < static_cast<tovObject*>(&handle) ? -1 : 1);
+    tovStrElem& abc = table->addStrElem("abc");
+    tovStrElem& alphaElement = table->addStrElem("alpha");
+    tovStrElem abCopy("ab"), b("b"), highElement("\xE9"), a("a");
+    tovString hAbc("abc"), hAbc2("abc"), hCopy(hAbc), hAb(&ab), hAbd("abd"), high("\xE9x"), low("\x7Fz");
+    tovString none(static_cast<const char*>(nullptr)), empty(""), alpha("alpha");
+    tovNamedObj one(alpha), two(tovString("alpha")), nAb(hAb), nAbc(hAbc);
+    const struct {
+        const tovObject& a;
+        const tovObject& b;
+        bool equal;
+        int order;
+    } rows[] = {
+        {ab, abCopy, true, 0},  // another element with the same text
+        {ab, abc, false, -1},   // a proper prefix is the smaller
+        {b, abc, false, 1},
+        {highElement, a, false, 1},   // 0xE9 is above 'a' as an unsigned byte
+        {ab, hAb, false, byAddress},  // a handle is no element, even for its own element
+        {hAbc, abc, false, byAddress},
+        {hAbc, hAbc2, true, 0},
+        {hCopy, hAbc2, true, 0},
+        {hAb, hAbc, false, -1},
+        {hAbd, hAbc, false, 1},
+        {high, low, false, 1},
+        {none, empty, true, 0},
+        {one, two, true, 0},
+        {one, alpha, true, 0},
+        {nAb, nAbc, false, -1},
+        {one, alphaElement, false, byAddress},
+        {ab, ab, true, 0},
+        {hAbc, hAbc, true, 0},
+        {one, one, true, 0},
+    };
+    for (const auto& row : rows) expectCompare(row.a, row.b, row.equal, row.order);
+    EXPECT_EQ(hAbc.hash(4191), hAbc2.hash(4191));
+    EXPECT_EQ(one.hash(4191), two.hash(4191));
+    EXPECT_EQ(static_cast<char*>(hAbc), static_cast<char*>(hAbc2));  // one shared text
 }
 
 // A stored object of another class answers for itself, even where a plain element with
@@ -111,37 +143,6 @@ TEST_F(Strings, InterningAsksStoredObjectsOfOtherClasses) {
     EXPECT_EQ(table->count(), 3);
 }
 
-TEST_F(Strings, FailedInterningLeavesTheTableUnchanged) {
-    // With no main pool the table, candidates, texts and nodes all come from the heap,
-    // so every allocation of the text constructor can be made to fail in turn.
-    tovPool* main = tovPool::mainPool();
-    tovLib::reset();
-    auto* doomed = new tovPool;
-    tovPool::setMainPool(doomed);
-    delete doomed;
-    tovStringTbl* heapTable = tovStringTbl::establish(nullptr);
-    ASSERT_EQ(heapTable->getPool(), nullptr);
-    std::size_t n = 1;
-    for (;; ++n) {
-        heapFault::failAt(n);
-        try {
-            tovString made("fails");
-            break;
-        } catch (const std::bad_alloc&) {
-            EXPECT_EQ(heapTable->count(), 0) << "after failing allocation " << n;
-        }
-    }
-    heapFault::failAt(0);
-    EXPECT_EQ(n, 4u);  // candidate, its text and its node failed before one succeeded
-    EXPECT_EQ(heapTable->count(), 1);
-    // Heap elements are never destroyed by their table: their owner deletes them.
-    std::vector<tovObject*> elements;
-    for (tovIterPtr it(heapTable); it; it++) elements.push_back(&it());
-    delete heapTable;
-    for (tovObject* e : elements) delete e;
-    tovPool::setMainPool(main);
-}
-
 TEST_F(Strings, FailedConstructionGivesBackTheExactSize) {
     // The object takes the last bytes of its pool's block; what its constructor
     // allocates next needs a new block, which the heap refuses.
@@ -159,7 +160,7 @@ TEST_F(Strings, FailedConstructionGivesBackTheExactSize) {
     EXPECT_EQ(p.umem() + q.umem(), 16000u - p.rmem() - q.rmem());
 }
 
-TEST_F(Strings, ClassIdentityAndSelfComparison) {
+TEST_F(Strings, ClassIdentity) {
     tovStrElem& element = table->addStrElem("abc");
     tovString handle(&element);
     tovNamedObj named(handle);
@@ -167,38 +168,25 @@ TEST_F(Strings, ClassIdentityAndSelfComparison) {
     expectChain<tovObject>(handle, {tovStringClass, tovObjectClass});
     expectChain<tovObject>(named, {tovNamedObjClass, tovObjectClass});
     expectChain<tovObject>(*table, {tovStringTblClass, tovHashClass, tovContainerClass, tovObjectClass});
-    const tovObject* const all[] = {&element, &handle, &named};
-    for (const tovObject* o : all) {
-        EXPECT_TRUE(o->isEqual(*o)) << o->className();
-        EXPECT_EQ(o->objcmp(*o), 0) << o->className();
-    }
 }
 
-TEST_F(Strings, ElementDump) {
+// Without flag 4 the text alone; with it, the class names and the nested lines.
+TEST_F(Strings, Dumps) {
     tovStrElem& abc = table->addStrElem("abc");
+    tovString handle("abc");
+    tovNamedObj alpha(tovString("alpha"));
     EXPECT_EQ(dumped(abc, 4, 1), "    abc \n");
+    EXPECT_EQ(dumped(handle, 0, 1), "abc \n");
+    EXPECT_EQ(dumped(alpha, 2, 1), "  tovNamedObj alpha \n");
     tovLib::set(4);
     EXPECT_EQ(dumped(abc, 2, 0), "  tovStrElem abc ");
+    EXPECT_EQ(dumped(handle, 0, 1), "tovStringClass \n tovStrElem abc \n");
+    EXPECT_EQ(dumped(alpha, 0, 1), "tovNamedObj \n tovStringClass \n  tovStrElem alpha \n");
 }
 
-TEST_F(Strings, HandlesAreEqualByElementAndOrderedByText) {
-    tovString a("abc"), b("abc"), copy(a), ab("ab"), abd("abd"), high("\xE9x"), low("\x7Fz");
-    EXPECT_TRUE(a.isEqual(b));
-    EXPECT_TRUE(copy.isEqual(b));
-    EXPECT_EQ(a.hash(4191), b.hash(4191));
-    EXPECT_EQ(a.objcmp(b), 0);
-    EXPECT_EQ(ab.objcmp(a), -1);
-    EXPECT_EQ(abd.objcmp(a), 1);
-    EXPECT_EQ(high.objcmp(low), 1);
-    EXPECT_TRUE(tovString(static_cast<const char*>(nullptr)).isEqual(tovString("")));
-    EXPECT_EQ(static_cast<char*>(a), static_cast<char*>(b));  // one shared text
-}
-
-TEST_F(Strings, HandleAgainstItsOwnElement) {
+TEST_F(Strings, HandlesTakeNoReferenceAndConvertInTheElementsPool) {
     tovStrElem& e = table->addStrElem("abc");
     tovString h("abc");
-    EXPECT_FALSE(h.isEqual(e));
-    EXPECT_EQ(h.objcmp(e), static_cast<tovObject*>(&h) < &e ? -1 : 1);
     { tovString gone("abc"); }
     EXPECT_EQ(e.refCount(), 1);  // handles take no reference
     tovString& converted = e;    // a new handle, carved from the element's pool
@@ -211,43 +199,10 @@ TEST_F(Strings, TemporaryTableGivesOtherElementsForTheSameText) {
     tovLib::tempInit(nullptr);
     tovString inTemp("abc");
     EXPECT_NE(static_cast<char*>(inTemp), static_cast<char*>(inMain));
-    EXPECT_FALSE(inTemp.isEqual(inMain));
-    EXPECT_EQ(inTemp.objcmp(inMain), 0);
+    expectCompare(inTemp, inMain, false, 0);
     EXPECT_EQ(inTemp.hash(4191), inMain.hash(4191));
-    tovNamedObj tempNamed(inTemp), mainNamed(inMain);
-    EXPECT_FALSE(tempNamed.isEqual(mainNamed));
-    EXPECT_EQ(tempNamed.objcmp(mainNamed), 0);
+    expectCompare(tovNamedObj(inTemp), tovNamedObj(inMain), false, 0);
     tovLib::tempReset();
-}
-
-TEST_F(Strings, HandleWithoutAnyTableMakesTheMainTable) {
-    tovLib::reset();
-    tovString made("alone");
-    ASSERT_NE(tovStringTbl::table(), nullptr);
-    EXPECT_EQ(tovStringTbl::table()->count(), 1);
-}
-
-TEST_F(Strings, HandleDump) {
-    tovString abc("abc");
-    EXPECT_EQ(dumped(abc, 0, 1), "abc \n");
-    tovLib::set(4);
-    EXPECT_EQ(dumped(abc, 0, 1), "tovStringClass \n tovStrElem abc \n");
-}
-
-TEST_F(Strings, NamedObjectsCompareByNameWithHandlesBothWays) {
-    tovString alpha("alpha");
-    tovNamedObj one(alpha), two(tovString("alpha")), ab(tovString("ab")), abc(tovString("abc"));
-    EXPECT_TRUE(one.isEqual(two) && two.isEqual(one));
-    EXPECT_EQ(one.hash(4191), two.hash(4191));
-    EXPECT_EQ(one.objcmp(two), 0);
-    EXPECT_TRUE(one.isEqual(alpha) && alpha.isEqual(one));
-    EXPECT_EQ(one.objcmp(alpha), 0);
-    EXPECT_EQ(alpha.objcmp(one), 0);
-    EXPECT_EQ(ab.objcmp(abc), -1);
-    EXPECT_EQ(abc.objcmp(ab), 1);
-    tovStrElem& element = table->addStrElem("alpha");
-    EXPECT_FALSE(one.isEqual(element));
-    EXPECT_EQ(sign(one.objcmp(element)), static_cast<tovObject*>(&one) < &element ? -1 : 1);
 }
 
 TEST_F(Strings, OverridingNameChangesOrderAndDumpOnly) {
@@ -259,8 +214,7 @@ TEST_F(Strings, OverridingNameChangesOrderAndDumpOnly) {
     tovString zed("zed");
     Renamed r(tovString("aaa"), zed);
     tovNamedObj plain(tovString("aaa"));
-    EXPECT_TRUE(r.isEqual(plain));  // equality uses the real name
-    EXPECT_EQ(r.objcmp(plain), 1);  // order uses name(): "zed" > "aaa"
+    expectCompare(r, plain, true, 1);  // equality uses the real name, order name(): "zed" > "aaa"
     EXPECT_EQ(dumped(r, 0, 0), "tovNamedObj zed ");
 }
 
@@ -281,13 +235,6 @@ TEST_F(Strings, NamedObjectCarvesItsNameFromItsOwnPool) {
     EXPECT_TRUE(h.remove(key));  // the last reference: object and name handle go back
     EXPECT_EQ(p.umem(), 0u);
     EXPECT_EQ(tovPool::mainPool()->umem(), mainUsed);
-}
-
-TEST_F(Strings, NamedObjectDump) {
-    tovNamedObj alpha(tovString("alpha"));
-    EXPECT_EQ(dumped(alpha, 2, 1), "  tovNamedObj alpha \n");
-    tovLib::set(4);
-    EXPECT_EQ(dumped(alpha, 0, 1), "tovNamedObj \n tovStringClass \n  tovStrElem alpha \n");
 }
 
 }  // namespace
