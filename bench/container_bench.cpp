@@ -84,9 +84,55 @@ void mapFind(benchmark::State& state, std::size_t n) {
     state.SetItemsProcessed(state.iterations() * n);
 }
 
+// A short walk over a FIFO of 8 elements, three ways: range-for (the tovlib row), the
+// protocol's own iterator handle, and std::list. Range-for adds one shared count to the
+// protocol's iterator; both pay the protocol's virtual calls per element.
+constexpr int walked = 8;
+
+void walkRange(benchmark::State& state) {
+    tovPool pool;
+    auto* fifo = new (&pool) tovFifo;
+    for (int i = 0; i < walked; ++i) fifo->add(*new (&pool) Item);
+    for (auto _ : state) {
+        int sum = 0;
+        for (tovObject& e : *fifo) sum += static_cast<Item&>(e).value;
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(state.iterations());
+    delete fifo;
+}
+
+void walkIterPtr(benchmark::State& state) {
+    tovPool pool;
+    auto* fifo = new (&pool) tovFifo;
+    for (int i = 0; i < walked; ++i) fifo->add(*new (&pool) Item);
+    for (auto _ : state) {
+        int sum = 0;
+        for (tovIterPtr it(fifo); it; it++) sum += static_cast<Item&>(it()).value;
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(state.iterations());
+    delete fifo;
+}
+
+void walkList(benchmark::State& state) {
+    std::vector<Item> items(walked);
+    std::list<Item*> list;
+    for (Item& i : items) list.push_back(&i);
+    for (auto _ : state) {
+        int sum = 0;
+        for (Item* i : list) sum += i->value;
+        benchmark::DoNotOptimize(sum);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 }  // namespace
 
 void registerContainers() {
+    add("X1", "walk_fifo_8", "tovlib", walkRange);  // range-for
+    add("X1", "walk_fifo_8", "tovIterPtr", walkIterPtr);
+    add("X1", "walk_fifo_8", "std_list", walkList);
     add("P8", "fifo_add_remove_first", "tovlib", fifoTraffic);
     add("P8", "fifo_add_remove_first", "std_list", listTraffic);
     for (std::size_t n : {1000, 4000, 64000}) {
