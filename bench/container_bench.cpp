@@ -89,30 +89,31 @@ void mapFind(benchmark::State& state, std::size_t n) {
 // protocol's iterator; both pay the protocol's virtual calls per element.
 constexpr int walked = 8;
 
-void walkRange(benchmark::State& state) {
+// Times `sum(fifo)` over a FIFO of `walked` pooled elements.
+template <class Sum>
+void walkFifo(benchmark::State& state, Sum sum) {
     tovPool pool;
     auto* fifo = new (&pool) tovFifo;
     for (int i = 0; i < walked; ++i) fifo->add(*new (&pool) Item);
-    for (auto _ : state) {
-        int sum = 0;
-        for (tovObject& e : *fifo) sum += static_cast<Item&>(e).value;
-        benchmark::DoNotOptimize(sum);
-    }
+    for (auto _ : state) benchmark::DoNotOptimize(sum(*fifo));
     state.SetItemsProcessed(state.iterations());
     delete fifo;
 }
 
+void walkRange(benchmark::State& state) {
+    walkFifo(state, [](const tovFifo& fifo) {
+        int sum = 0;
+        for (tovObject& e : fifo) sum += static_cast<Item&>(e).value;
+        return sum;
+    });
+}
+
 void walkIterPtr(benchmark::State& state) {
-    tovPool pool;
-    auto* fifo = new (&pool) tovFifo;
-    for (int i = 0; i < walked; ++i) fifo->add(*new (&pool) Item);
-    for (auto _ : state) {
+    walkFifo(state, [](const tovFifo& fifo) {
         int sum = 0;
         for (tovIterPtr it(fifo); it; it++) sum += static_cast<Item&>(it()).value;
-        benchmark::DoNotOptimize(sum);
-    }
-    state.SetItemsProcessed(state.iterations());
-    delete fifo;
+        return sum;
+    });
 }
 
 void walkList(benchmark::State& state) {
