@@ -42,11 +42,15 @@ inline bool removeFirst(tovLinkObj*& head, const tovObject& key, int& count) {
     return true;
 }
 
-/// Deletes the nodes from `head` on, in chain order, each releasing its element.
-inline void deleteAll(tovLinkObj*& head) {
-    while (tovLinkObj* node = head) {
-        head = node->_next;
+/// Deletes the nodes of a chain that no container holds any more, in chain order,
+/// each releasing its element. The container was emptied first, so an element's
+/// destructor finds it consistent: what it adds stays there, and what it removes of
+/// this chain is not found there (it is released here, once).
+inline void deleteChain(tovLinkObj* node) {
+    while (node) {
+        tovLinkObj* const next = node->_next;
         delete node;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
+        node = next;
     }
 }
 

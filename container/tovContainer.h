@@ -17,8 +17,14 @@ class tovIterator;
 /// must keep it alive while it is held.
 class TOV_API tovContainer : public tovObject {
 public:
-    /// An empty container.
-    tovContainer() = default;
+    /// An empty container. User-provided, like every library constructor: a defaulted
+    /// one would let `new (p) X()` zero-fill the object before it runs.
+    tovContainer() {}
+    /// Containers are not copyable: a copy would share its source's nodes, and both
+    /// would give them back. Hold containers by pointer or reference.
+    tovContainer(const tovContainer&) = delete;
+    /// Not assignable, for the same reason.
+    tovContainer& operator=(const tovContainer&) = delete;
     /// Nothing of its own: each concrete container empties itself in its destructor,
     /// releasing its references.
     ~tovContainer() override;
@@ -101,7 +107,7 @@ public:
 
 protected:
     /// Iterators are made by their containers' newIterator().
-    tovIterator() = default;
+    tovIterator() {}
 };
 
 /// Owns one iterator and deletes it when it goes out of scope. Visit a container as

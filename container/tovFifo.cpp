@@ -3,7 +3,10 @@
 
 #include "container/tovChain.h"
 
-tovFifo::~tovFifo() { removeAll(); }
+// Elements released here may add to the FIFO in their destructors; those go too.
+tovFifo::~tovFifo() {
+    while (_first) removeAll();
+}
 
 bool tovFifo::isA(const char* name) const { return name == tovFifoClass || tovContainer::isA(name); }
 
@@ -39,11 +42,12 @@ bool tovFifo::remove(tovObject& key) {
     return true;
 }
 
-// The count is 0 from the start; _last is cleared only once every node is gone.
+// The FIFO is empty before the first element is released, oldest first.
 void tovFifo::removeAll() {
+    tovLinkObj* const chain = _first;
+    _first = _last = nullptr;
     _count = 0;
-    tovChain::deleteAll(_first);
-    _last = nullptr;
+    tovChain::deleteChain(chain);
 }
 
 tovFifoIter::tovFifoIter(const tovFifo* fifo) : _current(fifo->_first), _start(fifo->_first) {}

@@ -11,7 +11,7 @@
 class TOV_API tovFifo : public tovContainer {
 public:
     /// An empty FIFO.
-    tovFifo() = default;
+    tovFifo() {}
     /// Removes every element (oldest first), releasing each reference.
     ~tovFifo() override;
     /// True for tovFifoClass, tovContainerClass and tovObjectClass.

@@ -3,7 +3,10 @@
 
 #include "container/tovChain.h"
 
-tovList::~tovList() { removeAll(); }
+// Elements released here may add to the list in their destructors; those go too.
+tovList::~tovList() {
+    while (_first) removeAll();
+}
 
 bool tovList::isA(const char* name) const { return name == tovListClass || tovContainer::isA(name); }
 
@@ -26,9 +29,12 @@ tovIterator* tovList::newIterator() const {
 
 bool tovList::remove(tovObject& key) { return tovChain::removeFirst(_first, key, _count); }
 
+// The list is empty before the first element is released, in list order.
 void tovList::removeAll() {
+    tovLinkObj* const chain = _first;
+    _first = nullptr;
     _count = 0;
-    tovChain::deleteAll(_first);
+    tovChain::deleteChain(chain);
 }
 
 tovListIter::tovListIter(const tovList* list) : _current(list->_first), _start(list->_first) {}

@@ -10,7 +10,7 @@
 class TOV_API tovList : public tovContainer {
 public:
     /// An empty list.
-    tovList() = default;
+    tovList() {}
     /// Removes every element in list order, releasing each reference.
     ~tovList() override;
     /// True for tovListClass, tovContainerClass and tovObjectClass.

@@ -3,7 +3,10 @@
 
 #include "container/tovChain.h"
 
-tovSList::~tovSList() { removeAll(); }
+// Elements released here may add to the list in their destructors; those go too.
+tovSList::~tovSList() {
+    while (_first) removeAll();
+}
 
 bool tovSList::isA(const char* name) const { return name == tovSListClass || tovContainer::isA(name); }
 
@@ -31,9 +34,12 @@ tovIterator* tovSList::newIterator() const {
 
 bool tovSList::remove(tovObject& key) { return tovChain::removeFirst(_first, key, _count); }
 
+// The list is empty before the first element is released, in list order.
 void tovSList::removeAll() {
+    tovLinkObj* const chain = _first;
+    _first = nullptr;
     _count = 0;
-    tovChain::deleteAll(_first);
+    tovChain::deleteChain(chain);
 }
 
 tovSListIter::tovSListIter(const tovSList* list) : _current(list->_first), _start(list->_first) {}

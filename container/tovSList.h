@@ -12,7 +12,7 @@
 class TOV_API tovSList : public tovContainer {
 public:
     /// An empty sorted list.
-    tovSList() = default;
+    tovSList() {}
     /// Removes every element in list order, releasing each reference.
     ~tovSList() override;
     /// True for tovSListClass, tovContainerClass and tovObjectClass.

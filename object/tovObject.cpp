@@ -17,9 +17,64 @@
 #define TOV_POOL_AT offsetof(tovObject, _pool)
 #define TOV_COUNT_AT offsetof(tovObject, _refCount)
 
+namespace {
+
+// The allocations operator new has handed out whose tovObject part is not built yet,
+// newest last. The marker in the memory is wiped when the new-expression
+// value-initialises (`new (p) X()` and `new (p) X{}` zero-fill a class without a
+// user-provided default constructor, and so does a base value-initialised in a
+// constructor's initialiser list): the constructor then finds its pool here, where no
+// zero-filling reaches. Several can be pending at once: the allocation of a
+// new-expression comes before its arguments are evaluated, and those may hold
+// new-expressions of their own. The depth is bounded; the oldest record gives way.
+struct Pending {
+    const void* at;
+    tovPool* pool;
+};
+constexpr int pendingSlots = 16;
+Pending pending[pendingSlots];
+int pendingCount = 0;
+
+void recordPending(const void* at, tovPool* pool) {
+    if (pendingCount == pendingSlots) {
+        for (int i = 1; i < pendingSlots; ++i) pending[i - 1] = pending[i];
+        --pendingCount;
+    }
+    pending[pendingCount++] = Pending{at, pool};
+}
+
+// Takes the record of the allocation at `at`, if there is one, into `pool`. Records
+// made after it belong to argument evaluation that has finished by the time this
+// object's construction begins: any left there were never claimed and go too.
+bool takePending(const void* at, tovPool*& pool) {
+    for (int i = pendingCount; i-- > 0;) {
+        if (pending[i].at == at) {
+            pool = pending[i].pool;
+            pendingCount = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Drops the record of `at` alone: memory given back before its object was built.
+void forgetPending(const void* at) {
+    for (int i = pendingCount; i-- > 0;) {
+        if (pending[i].at == at) {
+            for (int j = i + 1; j < pendingCount; ++j) pending[j - 1] = pending[j];
+            --pendingCount;
+            return;
+        }
+    }
+}
+
+}  // namespace
+
 // The constructor reads the marker left by operator new. That read must not be
 // optimised away as a read of a dead object, which is why the library is built with
-// -fno-lifetime-dse under GCC and why this constructor stays out of line.
+// -fno-lifetime-dse under GCC and why this constructor stays out of line. Where the
+// marker is gone, the record of the pending allocation at this address gives the
+// pool; an object at any other address (automatic, static, member, heap) has none.
 tovObject::tovObject() {
 #ifdef TOVLIB_MEMCHECK
     // Outside a pool the word is usually uninitialised (automatic, heap and member
@@ -28,7 +83,9 @@ tovObject::tovObject() {
     // building an object in memory that is not is still reported.
     VALGRIND_MAKE_MEM_DEFINED_IF_ADDRESSABLE(&_refCount, sizeof _refCount);
 #endif
-    if (_refCount != constructionMarker) _pool = nullptr;
+    tovPool* recorded = nullptr;
+    const bool wasPending = pendingCount != 0 && takePending(this, recorded);
+    if (_refCount != constructionMarker) _pool = wasPending ? recorded : nullptr;
     _refCount = 0;
 }
 
@@ -48,10 +105,15 @@ void* tovObject::operator new(std::size_t size, tovPool* pool) {
     // Raw byte copies: the memory holds no object yet.
     std::memcpy(static_cast<char*>(mem) + TOV_POOL_AT, &pool, sizeof pool);
     std::memcpy(static_cast<char*>(mem) + TOV_COUNT_AT, &constructionMarker, sizeof constructionMarker);
+    recordPending(mem, pool);
     return mem;
 }
 
 void tovObject::operator delete(void* p, std::size_t size) {
+    // An object built over memory of another pending allocation leaves that record
+    // unclaimed (a tovObject that is not the first base of its class); once the memory
+    // goes, no object may ever take its pool from it.
+    if (pendingCount != 0) forgetPending(p);
     tovPool* pool;
     std::memcpy(&pool, static_cast<char*>(p) + TOV_POOL_AT, sizeof pool);
     if (pool)
@@ -62,9 +124,15 @@ void tovObject::operator delete(void* p, std::size_t size) {
 
 void tovObject::operator delete(void* p, tovPool*) { releaseUnbuilt(p, sizeof(tovObject)); }
 
-// The pool is read from the memory rather than taken from the argument: operator new
-// recorded the pool it really used, which is right even if the main pool has changed.
+// The pool is not taken from the argument: operator new recorded the pool it really
+// used, which is right even if the main pool has changed. While the allocation is
+// still pending (no tovObject part was built: an argument or an earlier base threw)
+// its record has the pool, since zero-filling may have wiped the memory's; once
+// built, the object's own field has it.
 void tovObject::releaseUnbuilt(void* p, std::size_t size) {
+    tovPool* pool;
+    if (pendingCount != 0 && takePending(p, pool))
+        std::memcpy(static_cast<char*>(p) + TOV_POOL_AT, &pool, sizeof pool);
     const std::int32_t cleared = 0;
     std::memcpy(static_cast<char*>(p) + TOV_COUNT_AT, &cleared, sizeof cleared);
     operator delete(p, size);

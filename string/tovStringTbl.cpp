@@ -76,14 +76,15 @@ tovStrElem& tovStringTbl::addStrElem(const char* s) {
     // The cleanup of a throwing constructor also tests whether the allocation had
     // succeeded, which it always has by then: a branch that is never taken.
     auto* candidate = new (getPool()) tovStrElem(s);  // GCOVR_EXCL_BR_LINE
-    if (tovObject* found = find(*candidate)) {
-        delete candidate;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
-        return static_cast<tovStrElem&>(*found);
-    }
     try {
+        if (tovObject* found = find(*candidate)) {
+            delete candidate;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
+            return static_cast<tovStrElem&>(*found);
+        }
         add(*candidate);
     } catch (...) {
-        // No node could be made: the table stays as it was.
+        // A stored object's isEqual threw, or no node could be made: the candidate
+        // goes, and the table and its pool stay as they were.
         delete candidate;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
         throw;
     }

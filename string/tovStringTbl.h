@@ -44,7 +44,7 @@ public:
 
 protected:
     /// An empty table; tables are made only by establish() and establishTemp().
-    tovStringTbl() = default;
+    tovStringTbl() {}
     /// Forgets both tables, destroying nothing.
     static void pool();
     /// Forgets the temporary table, destroying nothing.

@@ -2,9 +2,11 @@
 // table's buckets, reference counting through the link nodes, and the dump texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -171,6 +173,91 @@ TYPED_TEST(Protocol, LookupAsksTheStoredElement) {
     EXPECT_EQ(key->refCount(), 1);
     EXPECT_EQ(c.count(), 0);
     key->down();
+    EXPECT_EQ(pool.umem(), 0u);
+}
+
+// A container's copy would share its nodes, and both would give them back.
+template <class... C>
+constexpr bool noneCopies = (... && !(std::is_copy_constructible_v<C> || std::is_copy_assignable_v<C>));
+static_assert(noneCopies<tovContainer, tovFifo, tovList, tovSList, tovHash<4191>, tovHash<17>, tovStringTbl>);
+
+// An element whose destructor works on the container that is releasing it: it removes
+// the elements with keys 2 and 3, and adds follow-ups with keys 1 and 9 (an earlier
+// and a later bucket than its own 5).
+struct Meddler : Item {
+    Meddler(tovContainer& c, bool adds) : Item(5, 5), host(c), adds(adds) {}
+    ~Meddler() override {
+        for (int k : {2, 3}) {
+            Key key(k, static_cast<unsigned int>(k));
+            host.remove(key);
+        }
+        if (adds)
+            for (int k : {1, 9}) host.add(*new (getPool()) Item(k, static_cast<unsigned int>(k)));
+    }
+    TOV_OBJECT_OPERATORS(Meddler)
+    tovContainer& host;
+    bool adds;
+};
+
+// However the container gives up the meddler (remove, removeAll, its own end), it is
+// consistent throughout: what the destructor adds stays and is counted, what it removes
+// is released once, and in the end everything made is destroyed exactly once.
+TYPED_TEST(Protocol, ElementDestructorsMayChangeTheContainerReleasingThem) {
+    for (const char* how : {"remove", "removeAll", "destructor"}) {
+        for (bool adds : {false, true}) {
+            const std::string what = std::string(how) + (adds ? " adding" : "");
+            Item::gone.clear();
+            tovPool& pool = this->pool;
+            auto* c = new (&pool) TypeParam;
+            for (int k : {2, 5, 3}) c->add(k == 5 ? *new (&pool) Meddler(*c, adds) : *new (&pool) Item(k, k));
+            if (std::string(how) == "destructor") {
+                delete c;
+            } else {
+                if (std::string(how) == "remove") {
+                    Key five(5, 5);
+                    EXPECT_TRUE(c->remove(five)) << what;
+                } else {
+                    c->removeAll();
+                }
+                const int left = adds ? 2 : 0;
+                EXPECT_EQ(c->count(), left) << what;
+                EXPECT_EQ(c->empty(), left == 0) << what;
+                EXPECT_EQ(static_cast<int>(visit(*c).size()), left) << what;
+                if constexpr (std::is_same_v<TypeParam, tovHash<4191>>) {
+                    EXPECT_TRUE(c->verify()) << what;
+                }
+                delete c;
+            }
+            std::sort(Item::gone.begin(), Item::gone.end());
+            EXPECT_EQ(Item::gone, adds ? std::vector<int>({1, 2, 3, 5, 9}) : std::vector<int>({2, 3, 5})) << what;
+            EXPECT_EQ(pool.umem(), 0u) << what;
+        }
+    }
+}
+
+// A table of any size, instantiated here in the client.
+TEST_F(Containers, HashOfAnySizeIsTheSameTable) {
+    Item a(1, 16), b(2, 3), c(3, 17 + 3), d(4, 0);
+    tovHash<17> small;
+    for (Item* o : {&a, &b, &c, &d}) small.add(*o);
+    EXPECT_EQ(visit(small), (Seq{&d, &c, &b, &a}));
+    EXPECT_EQ(small.col(), 1u);
+    EXPECT_TRUE(small.verify());
+    expectChain(small, {tovHashClass, tovContainerClass, tovObjectClass});
+    expectChain(*tovIterPtr(small).operator->(), {tovHashIterClass, tovIteratorClass, tovObjectClass});
+
+    auto* large = new (&pool) tovHash<65521>;
+    std::vector<Item> many(100000);
+    for (std::size_t i = 0; i < many.size(); ++i) {
+        many[i].key = static_cast<int>(i);
+        many[i].bucket = static_cast<unsigned int>(i);
+        large->add(many[i]);
+    }
+    EXPECT_EQ(large->col(), 100000u - 65521u);
+    EXPECT_TRUE(large->verify());
+    Key last(99999, 99999);
+    EXPECT_EQ(large->find(last), &many.back());
+    delete large;
     EXPECT_EQ(pool.umem(), 0u);
 }
 

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <tovlib.h>
 
@@ -141,6 +144,32 @@ TEST_F(Strings, InterningAsksStoredObjectsOfOtherClasses) {
     EXPECT_NE(&x, aloof);
     EXPECT_STREQ(x, "x");
     EXPECT_EQ(table->count(), 3);
+}
+
+// A stored object that throws when asked about the candidate: the exception passes,
+// and neither the table nor its pool keeps anything of the attempt.
+TEST_F(Strings, InterningLeavesNothingWhenAStoredObjectThrows) {
+    struct Touchy : tovObject {
+        unsigned int hash(int n) const override { return 23406631u % static_cast<unsigned int>(n); }  // "abc"
+        bool isEqual(const tovObject& other) const override {
+            if (&other != this) throw std::runtime_error("isEqual failed");
+            return true;
+        }
+    };
+    auto* touchy = new (nullptr) Touchy;
+    table->add(*touchy);
+    tovPool* const pool = tovPool::mainPool();
+    const std::size_t used = pool->umem();
+    // The first attempt carves the candidate and its text; they come back recycled.
+    EXPECT_THROW(tovString("abc"), std::runtime_error);
+    EXPECT_EQ(pool->umem(), used);
+    const std::size_t counters[] = {pool->amem(), pool->fmem(), pool->rmem(), pool->umem()};
+    for (int attempt = 0; attempt < 3; ++attempt) EXPECT_THROW(tovString("abc"), std::runtime_error);
+    EXPECT_EQ(table->count(), 1);
+    EXPECT_EQ((std::vector<std::size_t>{pool->amem(), pool->fmem(), pool->rmem(), pool->umem()}),
+              std::vector<std::size_t>(std::begin(counters), std::end(counters)));
+    EXPECT_TRUE(table->remove(*touchy));
+    EXPECT_STREQ(tovString("abc"), "abc");
 }
 
 TEST_F(Strings, FailedConstructionGivesBackTheExactSize) {
