@@ -229,7 +229,8 @@ TYPED_TEST(Protocol, ElementDestructorsMayChangeTheContainerReleasingThem) {
                 delete c;
             }
             std::sort(Item::gone.begin(), Item::gone.end());
-            EXPECT_EQ(Item::gone, adds ? std::vector<int>({1, 2, 3, 5, 9}) : std::vector<int>({2, 3, 5})) << what;
+            EXPECT_EQ(Item::gone, adds ? std::vector<int>({1, 2, 3, 5, 9}) : std::vector<int>({2, 3, 5}))
+                << what;
             EXPECT_EQ(pool.umem(), 0u) << what;
         }
     }
