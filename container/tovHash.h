@@ -61,15 +61,24 @@ public:
     TOV_OBJECT_OPERATORS(tovHash)
 
 protected:
+    /// Links `o` at the head of bucket `b` (its bucket) as add() does.
+    tovObject& linkAt(tovObject& o, unsigned int b);
+    /// Unlinks the first entry of bucket `b` whose object declares itself equal to
+    /// `key`, keeping the count and the collisions, and returns its node, which the
+    /// caller deletes; null, changing nothing, when none matches.
+    tovLinkObj* unlinkFirst(const tovObject& key, unsigned int b);
+
     /// Entries added to a bucket that already held one, less those removed from one
     /// that keeps an entry.
     unsigned int _col = 0;
     /// The head of each bucket's chain, newest entry first.
     tovLinkObj* _buckets[N];
 
+    /// The bucket of `o`: its hash(N), reduced modulo N.
+    static unsigned int bucketOf(const tovObject& o);
+
 private:
     friend class tovHashIter<N>;
-    static unsigned int bucketOf(const tovObject& o);
 };
 
 /// Walks a hash table bucket by bucket, each bucket newest first. Removing the entry
@@ -175,7 +184,12 @@ const char* tovHash<N>::className() const {
 // nor a failed allocation leaves anything behind.
 template <int N>
 tovObject& tovHash<N>::add(tovObject& o) {
-    tovLinkObj*& head = _buckets[bucketOf(o)];
+    return linkAt(o, bucketOf(o));
+}
+
+template <int N>
+tovObject& tovHash<N>::linkAt(tovObject& o, unsigned int b) {
+    tovLinkObj*& head = _buckets[b];
     // The node lives in the element's pool, or on the heap for an element without one.
     tovLinkObj* node = new (o.getPool()) tovLinkObj(o);
     if (head) ++_col;
@@ -200,16 +214,25 @@ tovIterator* tovHash<N>::newIterator() const {
 
 template <int N>
 bool tovHash<N>::remove(tovObject& key) {
-    tovLinkObj*& head = _buckets[bucketOf(key)];
+    tovLinkObj* const node = unlinkFirst(key, bucketOf(key));
+    if (!node) return false;
+    delete node;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
+    return true;
+}
+
+// The table is consistent before the caller deletes the node, which may destroy the
+// element and run its destructor.
+template <int N>
+tovLinkObj* tovHash<N>::unlinkFirst(const tovObject& key, unsigned int b) {
+    tovLinkObj*& head = _buckets[b];
     tovLinkObj** link = &head;
     while (*link && !(*link)->getObj().isEqual(key)) link = &(*link)->_next;
     tovLinkObj* const node = *link;
-    if (!node) return false;
+    if (!node) return nullptr;
     --_count;
     *link = node->_next;
     if (head) --_col;
-    delete node;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
-    return true;
+    return node;
 }
 
 // The table is emptied first: every chain is joined, in bucket order, into one that

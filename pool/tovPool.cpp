@@ -6,6 +6,7 @@
 
 #include "object/tovClassNames.h"
 #include "pool/tovPoolRecords.h"
+#include "pool/tovPoolSide.h"
 
 namespace {
 
@@ -42,6 +43,9 @@ bool tovPool::releaseFlag() { return _releaseFlag; }
 void tovPool::setReleaseFlag(bool flag) { _releaseFlag = flag; }
 
 void tovPool::release() {
+    // The objects carved from the pool end here without their destructors: what the
+    // library keeps beside them goes first.
+    tovPoolSide::releaseOf(this);
     // Every element ends here; the checker forgets them before their blocks go.
     untrack();
     track();

@@ -10,8 +10,10 @@
 #include "string/tovString.h"
 #include "string/tovText.h"
 
-tovStrElem::tovStrElem(const char* s) {
-    const std::size_t size = std::strlen(s) + 1;
+tovStrElem::tovStrElem(const char* s) : tovStrElem(s, std::strlen(s)) {}
+
+tovStrElem::tovStrElem(const char* s, std::size_t length) {
+    const std::size_t size = length + 1;
     tovPool* pool = getPool();
     _text = static_cast<char*>(pool ? pool->alloc(size) : ::operator new(size));
     std::memcpy(_text, s, size);

@@ -56,6 +56,9 @@ public:
 
 private:
     friend class tovStringTbl;
+    /// The same, for a text whose length the caller has measured.
+    tovStrElem(const char* s, std::size_t length);
+
     char* _text;
 };
 

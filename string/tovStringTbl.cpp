@@ -1,16 +1,25 @@
 // tovStringTbl: the two table singletons and find-or-insert interning.
 #include "string/tovStringTbl.h"
 
+#include <cstdint>
 #include <cstring>
-#include <typeinfo>
 
 #include "pool/tovPool.h"
+#include "string/tovStringIndex.h"
 #include "string/tovText.h"
+
+namespace {
+// Entries from which a table keeps a text index: below, its chains are short.
+constexpr int indexFrom = 64;
+}  // namespace
 
 tovStringTbl* tovStringTbl::_table = nullptr;
 tovStringTbl* tovStringTbl::_tempTable = nullptr;
 
-tovStringTbl::~tovStringTbl() { removeAll(); }
+tovStringTbl::~tovStringTbl() {
+    removeAll();
+    tovStringIndex::drop(this);
+}
 
 bool tovStringTbl::isA(const char* name) const {
     return name == tovStringTblClass || tovHash<4191>::isA(name);
@@ -33,49 +42,118 @@ const tovStringTbl* tovStringTbl::table() { return _table; }
 
 const tovStringTbl* tovStringTbl::tempTable() { return _tempTable; }
 
+// A forgotten table is not used by the library again: its index goes now rather than
+// with the table's pool.
 void tovStringTbl::pool() {
+    tovStringIndex::drop(_table);
+    tovStringIndex::drop(_tempTable);
     _table = nullptr;
     _tempTable = nullptr;
 }
 
-void tovStringTbl::tempPool() { _tempTable = nullptr; }
+void tovStringTbl::tempPool() {
+    tovStringIndex::drop(_tempTable);
+    _tempTable = nullptr;
+}
 
 tovStringTbl& tovStringTbl::current() {
     if (_tempTable) return *_tempTable;
     return *establish(nullptr);
 }
 
-// A hit through the full path makes a candidate in the table's pool and deletes it
-// again: it takes the head of the element's and the text's recycled lists and puts
-// them back in the same order. When those lists hold the elements, the pool ends
-// exactly as it began, so the hit is answered without making the candidate.
-tovStrElem* tovStringTbl::knownElement(const char* s) const {
-    const std::size_t length = std::strlen(s);
+tovObject& tovStringTbl::add(tovObject& o) {
+    // A plain element's bucket is its text's hash, which the index needs whole.
+    const bool plain = tovStringIndex::plain(o);
+    const char* text = plain ? static_cast<const char*>(static_cast<const tovStrElem&>(o)) : nullptr;
+    const std::uint32_t h = plain ? tovText::fullHash(text, std::strlen(text)) : 0;
+    const unsigned int b = plain ? h % 4191 : bucketOf(o);
+    linkAt(o, b);
+    if (tovStringIndex* index = tovStringIndex::of(this))
+        if (!index->added(o, b, h)) tovStringIndex::drop(this);
+    return o;
+}
+
+bool tovStringTbl::remove(tovObject& key) {
+    const unsigned int b = bucketOf(key);
+    tovLinkObj* const node = unlinkFirst(key, b);
+    if (!node) return false;
+    if (tovStringIndex* index = tovStringIndex::of(this)) index->removed(node->getObj(), b, _buckets[b]);
+    delete node;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
+    return true;
+}
+
+// The index goes first: elements released during the emptying may add to the table.
+void tovStringTbl::removeAll() {
+    tovStringIndex::drop(this);
+    tovHash<4191>::removeAll();
+}
+
+bool tovStringTbl::verify() const {
+    const tovStringIndex* index = tovStringIndex::of(this);
+    return tovHash<4191>::verify() & (!index || index->agrees(*this));
+}
+
+// A candidate takes an element and its text from the pool and gives them back, text
+// first; a recycled element makes that a pair of list operations.
+void tovStringTbl::passCandidate(std::size_t length) const {
     tovPool* pool = getPool() ? getPool() : tovPool::mainPool();
-    if (pool) {
-        const std::size_t textSize = length + 1;
-        const bool sameClass = (sizeof(tovStrElem) + 7) / 8 == (textSize + 7) / 8;
-        if (!pool->recycles(sizeof(tovStrElem), sameClass ? 2 : 1) || !pool->recycles(textSize, 1))
-            return nullptr;
+    if (!pool) return;
+    void* const element = pool->alloc(sizeof(tovStrElem));
+    void* text;
+    try {
+        text = pool->alloc(length + 1);
+    } catch (...) {
+        pool->free(element, sizeof(tovStrElem));
+        throw;
     }
-    // The candidate's find: its bucket, then each stored object's isEqual. For a
-    // stored plain element that is the text comparison; any other stored object
-    // could answer otherwise, so the full path decides.
-    for (tovLinkObj* node = _buckets[tovText::hash(s, length, 4191)]; node; node = node->_next) {
-        tovObject& stored = node->getObj();
-        if (typeid(stored) != typeid(tovStrElem)) return nullptr;
-        auto& element = static_cast<tovStrElem&>(stored);
-        if (std::strcmp(element._text, s) == 0) return &element;
-    }
-    return nullptr;
+    pool->free(text, length + 1);
+    pool->free(element, sizeof(tovStrElem));
 }
 
 tovStrElem& tovStringTbl::addStrElem(const char* s) {
     if (!s) s = "";
-    if (tovStrElem* known = knownElement(s)) return *known;
+    const std::size_t length = std::strlen(s);
+    const std::uint32_t h = tovText::fullHash(s, length);
+    const unsigned int b = h % 4191;
+    // The chains are short while the table is small; the index comes with size.
+    const tovStringIndex* index =
+        _count >= indexFrom ? tovStringIndex::make(*this) : tovStringIndex::of(this);
+    tovStrElem* found = nullptr;
+    if (index) {
+        if (index->foreignIn(b)) return addThroughChain(s, length);
+        found = index->find(h, s, length);
+    } else {
+        // The candidate's find, with each stored plain element's text comparison; any
+        // other stored object decides for itself.
+        for (const tovLinkObj* node = _buckets[b]; node && !found; node = node->_next) {
+            tovObject& stored = node->getObj();
+            if (!tovStringIndex::plain(stored)) return addThroughChain(s, length);
+            if (std::strcmp(static_cast<tovStrElem&>(stored)._text, s) == 0)
+                found = &static_cast<tovStrElem&>(stored);
+        }
+    }
+    if (found) {
+        passCandidate(length);
+        return *found;
+    }
+    // No stored object of the bucket can equal the candidate: it is added.
+    auto* candidate = new (getPool()) tovStrElem(s, length);  // GCOVR_EXCL_BR_LINE
+    try {
+        linkAt(*candidate, b);
+    } catch (...) {
+        delete candidate;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
+        throw;
+    }
+    if (tovStringIndex* live = tovStringIndex::of(this))
+        if (!live->added(*candidate, b, h)) tovStringIndex::drop(this);
+    return *candidate;
+}
+
+// Find-or-insert through a candidate, asking each stored object of the bucket.
+tovStrElem& tovStringTbl::addThroughChain(const char* s, std::size_t length) {
     // The cleanup of a throwing constructor also tests whether the allocation had
     // succeeded, which it always has by then: a branch that is never taken.
-    auto* candidate = new (getPool()) tovStrElem(s);  // GCOVR_EXCL_BR_LINE
+    auto* candidate = new (getPool()) tovStrElem(s, length);  // GCOVR_EXCL_BR_LINE
     try {
         if (tovObject* found = find(*candidate)) {
             delete candidate;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here

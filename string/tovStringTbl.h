@@ -35,10 +35,22 @@ public:
     static const tovStringTbl* tempTable();
 
     /// The table's element for the text `s` (null counts as ""), added if missing.
-    /// Every call first makes a candidate element with a copy of the text, deleted
-    /// again when the text is already present. On std::bad_alloc the table is
-    /// unchanged.
+    /// Every call leaves the table's pool as making a candidate element with a copy of
+    /// the text, and deleting it again when the text is already present, would leave
+    /// it. On std::bad_alloc, or when a stored object's isEqual throws, the table and
+    /// its pool are unchanged. Expected constant time: beside its chains the table
+    /// keeps an index of its plain elements' texts (outside the pool's counters).
     tovStrElem& addStrElem(const char* s);
+
+    /// Links `o` at the head of its bucket, as tovHash does, and keeps the index.
+    tovObject& add(tovObject& o) override;
+    /// Removes the first entry that declares itself equal to `key`, as tovHash does,
+    /// and keeps the index.
+    bool remove(tovObject& key) override;
+    /// Removes every entry, as tovHash does.
+    void removeAll() override;
+    /// The hash table's checks, and that the text index agrees with the chains.
+    bool verify() const;
 
     TOV_OBJECT_OPERATORS(tovStringTbl)
 
@@ -53,13 +65,17 @@ protected:
 private:
     friend class tovLib;
     friend class tovString;
+    friend class tovStringIndex;
 
     /// Where a handle made from text is interned: the temporary table if there is
     /// one, else the main table, made on demand.
     static tovStringTbl& current();
-    /// The element a candidate for `s` would find, when that is certain without
-    /// making the candidate; null when the full find-or-insert must decide.
-    tovStrElem* knownElement(const char* s) const;
+    /// What making and deleting a candidate element for a text of `length` bytes does
+    /// to the table's pool, without the element.
+    void passCandidate(std::size_t length) const;
+    /// addStrElem through a candidate and the bucket's chain, for a bucket that holds
+    /// objects of other classes, or when the index cannot be had.
+    tovStrElem& addThroughChain(const char* s, std::size_t length);
 
     static tovStringTbl* _table;
     static tovStringTbl* _tempTable;

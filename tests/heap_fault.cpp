@@ -8,6 +8,7 @@ namespace {
 std::size_t failOn = 0;
 bool failLater = false;  // keep failing after the failOn-th call
 std::size_t count = 0;
+long liveCount = 0;
 
 // Call sites that received a failure; a fixed table, since operator new cannot use
 // the heap. Sites beyond its end are counted together in the last entry.
@@ -43,6 +44,7 @@ void heapFault::failFrom(std::size_t n) {
 }
 
 std::size_t heapFault::calls() { return count; }
+long heapFault::live() { return liveCount; }
 std::size_t heapFault::sites() { return siteCount; }
 const void* heapFault::site(std::size_t i) { return siteTable[i].at; }
 std::size_t heapFault::siteFailures(std::size_t i) { return siteTable[i].failures; }
@@ -54,9 +56,15 @@ void* operator new(std::size_t size) {
         record(__builtin_return_address(0));
         throw std::bad_alloc();
     }
-    if (void* p = std::malloc(size ? size : 1)) return p;
+    if (void* p = std::malloc(size ? size : 1)) {
+        ++liveCount;
+        return p;
+    }
     throw std::bad_alloc();
 }
 
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    liveCount -= p != nullptr;
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }

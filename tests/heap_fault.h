@@ -12,6 +12,8 @@ void failAt(std::size_t n);
 void failFrom(std::size_t n);
 /// Heap allocations made since the last failAt() or failFrom().
 std::size_t calls();
+/// Heap allocations made and not yet freed, since the program started.
+long live();
 
 /// The distinct call sites (the return addresses of operator new) that failures were
 /// thrown to since the program started, in order of first failure.

@@ -289,6 +289,34 @@ TEST(Oom, Interning) {
     });
 }
 
+// The text index of a large table is only an aid: when it cannot be made or grow, the
+// chains answer, and the index is made again once memory is back.
+TEST(Oom, TextIndexIsOptional) {
+    tovLib::reInit(false);
+    tovStringTbl& table = *tovStringTbl::establish(nullptr);
+    tovPool& main = *tovPool::mainPool();
+    main.free(main.alloc(60000), 60000);  // room for everything below, without the heap
+    auto intern = [&](int i) { return &table.addStrElem(("t" + std::to_string(i)).c_str()); };
+    for (bool persistent : {false, true}) {
+        for (int k = 0; k < 100; ++k) intern(k);
+        tovStrElem* const first = intern(0);
+        int i = 100;
+        for (heapFault::failAt(0); heapFault::calls() == 0; ++i) {  // until the index wants to grow
+            (persistent ? heapFault::failFrom : heapFault::failAt)(1);
+            EXPECT_EQ(intern(i), intern(i));
+            EXPECT_EQ(intern(0), first);
+        }
+        heapFault::failAt(0);
+        EXPECT_EQ(table.count(), i);
+        EXPECT_TRUE(table.verify());
+        EXPECT_EQ(intern(0), first);  // the index, made again from the chains
+        EXPECT_TRUE(table.verify());
+        table.removeAll();
+    }
+    EXPECT_TRUE(main.verify());
+    tovLib::reset();
+}
+
 TEST(Oom, ElementToHandleAndNamedObject) {
     for (bool named : {false, true})
         for (bool onHeap : {false, true}) {

@@ -3,6 +3,8 @@
 
 #include <functional>
 #include <iterator>
+#include <map>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -170,6 +172,77 @@ TEST_F(Strings, InterningLeavesNothingWhenAStoredObjectThrows) {
               std::vector<std::size_t>(std::begin(counters), std::end(counters)));
     EXPECT_TRUE(table->remove(*touchy));
     EXPECT_STREQ(tovString("abc"), "abc");
+}
+
+// Random interning, direct additions of duplicates and of objects of other classes,
+// removals and emptying, against a model of what the chains answer: the text index
+// beside them must agree after every step (verify), large tables included.
+TEST_F(Strings, InterningAgreesWithTheChainsWhateverTheTableHolds) {
+    struct Aloof : tovStrElem {  // equal to nothing but itself
+        using tovStrElem::tovStrElem;
+        bool isEqual(const tovObject& other) const override { return &other == this; }
+        TOV_OBJECT_OPERATORS(Aloof)
+    };
+    for (unsigned seed : {1u, 2u, 3u}) {
+        table->removeAll();
+        std::mt19937 rng(seed);
+        std::map<std::string, std::vector<tovStrElem*>> model;  // per text, plain entries newest first
+        int entries = 0;
+        for (int step = 0; step < 4000; ++step) {
+            const std::string text = (rng() % 5 ? "t" : "\xe9") + std::to_string(rng() % 400);
+            std::vector<tovStrElem*>& same = model[text];
+            const unsigned op = rng() % 100;
+            if (op < 70) {
+                tovStrElem& e = table->addStrElem(text.c_str());
+                if (same.empty()) same.push_back(&e), ++entries;
+                ASSERT_EQ(&e, same.front()) << seed << " step " << step;
+            } else if (op < 78) {
+                table->add(*new (nullptr) Aloof(text.c_str()));
+                ++entries;
+            } else if (op < 84) {
+                same.insert(same.begin(),
+                            &static_cast<tovStrElem&>(table->add(*new (nullptr) tovStrElem(text.c_str()))));
+                ++entries;
+            } else if (op < 99 && !same.empty()) {
+                tovStrElem* key = same.front();
+                key->up();
+                ASSERT_TRUE(table->remove(*key));
+                key->down();
+                same.erase(same.begin());
+                --entries;
+            } else if (op == 99 && rng() % 10 == 0) {
+                table->removeAll();
+                model.clear();
+                entries = 0;
+            }
+            ASSERT_EQ(table->count(), entries);
+            ASSERT_TRUE(table->verify()) << seed << " step " << step;
+        }
+    }
+}
+
+// The index lives outside the pools and goes with its table: when the table is
+// forgotten (reset, tempReset) or its pool released, nothing of it stays on the heap.
+TEST_F(Strings, TextIndexLeavesWithItsTableAndPool) {
+    auto intern = [](int n) {
+        for (int i = 0; i < n; ++i) tovString(("w" + std::to_string(i)).c_str());
+    };
+    const long settled = heapFault::live();
+    intern(300);
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        tovLib::tempInit(nullptr);
+        intern(300);
+        tovLib::tempReset();
+    }
+    tovLib::reInit(true);
+    EXPECT_EQ(heapFault::live(), settled);
+    auto* p = new tovPool;
+    const long bare = heapFault::live();
+    tovStringTbl::establishTemp(p);
+    intern(300);
+    p->release();
+    EXPECT_EQ(heapFault::live(), bare);
+    tovLib::reset();
 }
 
 TEST_F(Strings, FailedConstructionGivesBackTheExactSize) {

@@ -1,0 +1,194 @@
+// tovStringIndex: open addressing over the texts' full hashes, beside a table's chains.
+#include "string/tovStringIndex.h"
+
+#include <cstring>
+#include <new>
+#include <typeinfo>
+
+#include "string/tovStringTbl.h"
+#include "string/tovText.h"
+
+namespace {
+
+constexpr unsigned int buckets = 4191;
+constexpr std::size_t firstCapacity = 64;
+
+const char* textOf(const tovObject& o) { return static_cast<const tovStrElem&>(o); }
+
+std::uint32_t hashOf(const char* text) { return tovText::fullHash(text, std::strlen(text)); }
+
+}  // namespace
+
+tovStringIndex* tovStringIndex::_indexes = nullptr;
+
+bool tovStringIndex::plain(const tovObject& o) { return typeid(o) == typeid(tovStrElem); }
+
+tovStringIndex::tovStringIndex(const tovStringTbl& table)
+    : tovPoolSide(table.getPool()), _table(&table), _nextIndex(_indexes) {
+    _indexes = this;
+}
+
+tovStringIndex::~tovStringIndex() {
+    for (tovStringIndex** link = &_indexes; *link; link = &(*link)->_nextIndex) {
+        if (*link == this) {
+            *link = _nextIndex;
+            break;
+        }
+    }
+    delete[] _slots;
+    delete[] _foreign;
+}
+
+tovStringIndex* tovStringIndex::of(const tovStringTbl* table) {
+    for (tovStringIndex* index = _indexes; index; index = index->_nextIndex)
+        if (index->_table == table) return index;
+    return nullptr;
+}
+
+void tovStringIndex::drop(const tovStringTbl* table) { delete of(table); }
+
+// The chains are walked newest entry first, so the first plain element of a text that
+// the walk meets is the one the index keeps.
+tovStringIndex* tovStringIndex::make(const tovStringTbl& table) {
+    if (tovStringIndex* index = of(&table)) return index;
+    auto* index = new (std::nothrow) tovStringIndex(table);
+    if (!index) return nullptr;
+    for (unsigned int b = 0; b < buckets; ++b) {
+        for (const tovLinkObj* node = table._buckets[b]; node; node = node->_next) {
+            const tovObject& o = node->getObj();
+            const bool fresh =
+                !plain(o) || !index->find(hashOf(textOf(o)), textOf(o), std::strlen(textOf(o)));
+            if (fresh && !index->added(o, b, plain(o) ? hashOf(textOf(o)) : 0)) {
+                delete index;
+                return nullptr;
+            }
+        }
+    }
+    return index;
+}
+
+// Fibonacci hashing spreads the string hash, whose low bits follow the last bytes.
+std::size_t tovStringIndex::home(std::uint32_t h) const {
+    return static_cast<std::size_t>((h * 0x9E3779B1u) >> _shift) & _mask;
+}
+
+tovStringIndex::Slot* tovStringIndex::slotOf(std::uint32_t h, const char* s, std::size_t length) const {
+    if (!_slots) return nullptr;
+    for (std::size_t i = home(h);; i = (i + 1) & _mask) {
+        Slot& slot = _slots[i];
+        if (!slot.elem) return nullptr;
+        if (slot.hash == h && std::memcmp(textOf(*slot.elem), s, length + 1) == 0) return &slot;
+    }
+}
+
+tovStrElem* tovStringIndex::find(std::uint32_t h, const char* s, std::size_t length) const {
+    const Slot* slot = slotOf(h, s, length);
+    return slot ? slot->elem : nullptr;
+}
+
+bool tovStringIndex::grow() {
+    const std::size_t capacity = _slots ? 2 * (_mask + 1) : firstCapacity;
+    auto* slots = new (std::nothrow) Slot[capacity]();  // every slot empty
+    if (!slots) return false;
+    Slot* const old = _slots;
+    const std::size_t oldCapacity = _slots ? _mask + 1 : 0;
+    _slots = slots;
+    _mask = capacity - 1;
+    _shift = 32;
+    for (std::size_t c = capacity; c > 1; c >>= 1) --_shift;
+    for (std::size_t i = 0; i < oldCapacity; ++i) {
+        if (!old[i].elem) continue;
+        std::size_t j = home(old[i].hash);
+        while (_slots[j].elem) j = (j + 1) & _mask;
+        _slots[j] = old[i];
+    }
+    delete[] old;
+    return true;
+}
+
+// A plain element linked at the head of its chain is now the first of its text there.
+bool tovStringIndex::added(const tovObject& o, unsigned int b, std::uint32_t h) {
+    if (!plain(o)) {
+        if (!_foreign) {
+            _foreign = new (std::nothrow) std::uint32_t[buckets]();
+            if (!_foreign) return false;
+        }
+        ++_foreign[b];
+        return true;
+    }
+    auto& elem = const_cast<tovStrElem&>(static_cast<const tovStrElem&>(o));
+    const char* text = textOf(o);
+    if (Slot* slot = slotOf(h, text, std::strlen(text))) {
+        slot->elem = &elem;
+        return true;
+    }
+    // At most half full, so that a search for a missing text ends soon.
+    if (2 * (_size + 1) > (_slots ? _mask + 1 : 0) && !grow()) return false;
+    std::size_t i = home(h);
+    while (_slots[i].elem) i = (i + 1) & _mask;
+    _slots[i] = Slot{&elem, h};
+    ++_size;
+    return true;
+}
+
+// When the element the index held leaves, the next plain element of its text in the
+// chain, if there is one, takes its place.
+void tovStringIndex::removed(const tovObject& o, unsigned int b, const tovLinkObj* head) {
+    if (!plain(o)) {
+        --_foreign[b];
+        return;
+    }
+    const char* text = textOf(o);
+    const std::size_t length = std::strlen(text);
+    const std::uint32_t h = hashOf(text);
+    Slot* slot = slotOf(h, text, length);
+    if (!slot || slot->elem != &o) return;
+    for (; head; head = head->_next) {
+        const tovObject& next = head->getObj();
+        if (plain(next) && std::strcmp(textOf(next), text) == 0) {
+            slot->elem = const_cast<tovStrElem*>(static_cast<const tovStrElem*>(&next));
+            return;
+        }
+    }
+    erase(slot);
+}
+
+// Backward-shift deletion: later slots of the probe run move up, so that no search
+// stops early at the emptied slot.
+void tovStringIndex::erase(Slot* slot) {
+    std::size_t i = static_cast<std::size_t>(slot - _slots);
+    for (std::size_t j = (i + 1) & _mask; _slots[j].elem; j = (j + 1) & _mask) {
+        const std::size_t k = home(_slots[j].hash);
+        const bool stays = i <= j ? (i < k && k <= j) : (i < k || k <= j);
+        if (stays) continue;
+        _slots[i] = _slots[j];
+        i = j;
+    }
+    _slots[i].elem = nullptr;
+    --_size;
+}
+
+bool tovStringIndex::agrees(const tovStringTbl& table) const {
+    std::size_t firsts = 0;
+    bool ok = true;
+    for (unsigned int b = 0; b < buckets; ++b) {
+        std::uint32_t others = 0;
+        for (const tovLinkObj* node = table._buckets[b]; node; node = node->_next) {
+            const tovObject& o = node->getObj();
+            if (!plain(o)) {
+                ++others;
+                continue;
+            }
+            const char* text = textOf(o);
+            const tovLinkObj* earlier = table._buckets[b];
+            while (earlier != node &&
+                   !(plain(earlier->getObj()) && std::strcmp(textOf(earlier->getObj()), text) == 0))
+                earlier = earlier->_next;
+            if (earlier != node) continue;  // not the first of its text
+            ++firsts;
+            ok &= find(hashOf(text), text, std::strlen(text)) == &o;
+        }
+        ok &= others == (_foreign ? _foreign[b] : 0u);
+    }
+    return ok && firsts == _size;
+}

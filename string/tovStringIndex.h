@@ -1,0 +1,75 @@
+// Internal: the string table's lookup index, kept beside its 4191 chains.
+#ifndef TOVLIB_TOVSTRINGINDEX_H
+#define TOVLIB_TOVSTRINGINDEX_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "pool/tovPoolSide.h"
+
+class tovLinkObj;
+class tovObject;
+class tovStrElem;
+class tovStringTbl;
+
+/// Finds a table's plain string element by its text in expected constant time,
+/// whatever the table holds: open addressing over the texts' full 32-bit hashes, grown
+/// geometrically. The chains stay the table's structure; the index only answers what a
+/// walk of a chain would answer. For each text it holds the first plain element with
+/// that text in its bucket's chain, which is what find() of a candidate meets first.
+/// Objects of any other class in a bucket decide for themselves through isEqual, so
+/// the index only counts them, and their bucket takes the full path. The index is a
+/// cache: it is deleted when it cannot follow a change (no memory), when its table is
+/// forgotten or its pool released, and is made again from the chains when needed.
+class tovStringIndex final : public tovPoolSide {
+public:
+    /// The index of `table`, or null.
+    static tovStringIndex* of(const tovStringTbl* table);
+    /// The index of `table`, made from its chains if it has none; null when no memory
+    /// can be had for it.
+    static tovStringIndex* make(const tovStringTbl& table);
+    /// Deletes the index of `table`, if it has one.
+    static void drop(const tovStringTbl* table);
+    ~tovStringIndex() override;
+
+    /// Whether bucket `b` holds an object that is not a plain element.
+    bool foreignIn(unsigned int b) const { return _foreign && _foreign[b] != 0; }
+    /// The element the index holds for the `length` bytes of `s`, whose full hash is `h`.
+    tovStrElem* find(std::uint32_t h, const char* s, std::size_t length) const;
+    /// `o` was linked at the head of bucket `b`; `h` is its full hash if it is a plain
+    /// element. False when the index could not follow: then it must be dropped.
+    bool added(const tovObject& o, unsigned int b, std::uint32_t h);
+    /// `o` was unlinked from bucket `b`, whose chain now starts at `head`; its node
+    /// is still alive, so is `o`.
+    void removed(const tovObject& o, unsigned int b, const tovLinkObj* head);
+    /// Whether the index holds exactly the first plain element of every text in every
+    /// chain of `table`, and the count of other objects of every bucket.
+    bool agrees(const tovStringTbl& table) const;
+
+    /// Whether `o` is a plain element, which answers isEqual by its text.
+    static bool plain(const tovObject& o);
+
+private:
+    struct Slot {
+        tovStrElem* elem;  // null: empty
+        std::uint32_t hash;
+    };
+
+    explicit tovStringIndex(const tovStringTbl& table);
+    std::size_t home(std::uint32_t h) const;
+    Slot* slotOf(std::uint32_t h, const char* s, std::size_t length) const;
+    bool grow();
+    void erase(Slot* slot);
+
+    const tovStringTbl* const _table;
+    tovStringIndex* _nextIndex;
+    Slot* _slots = nullptr;
+    std::size_t _mask = 0;              // capacity - 1
+    unsigned int _shift = 32;           // 32 - log2(capacity)
+    std::size_t _size = 0;              // elements held
+    std::uint32_t* _foreign = nullptr;  // per bucket, made with the first such object
+
+    static tovStringIndex* _indexes;
+};
+
+#endif
