@@ -55,12 +55,14 @@ void listTraffic(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// Named objects found by a handle of their name, in a table of N buckets.
+template <int N>
 void hashFind(benchmark::State& state, std::size_t n) {
     const auto words = texts(n);
     tovLib::reInit(true);
     auto* pool = new tovPool;
     {
-        tovHash<4191> table;
+        auto& table = *new (pool) tovHash<N>;
         std::vector<tovString> keys;
         keys.reserve(n);
         for (const auto& w : words) {
@@ -70,6 +72,7 @@ void hashFind(benchmark::State& state, std::size_t n) {
         for (auto _ : state)
             for (const auto& k : keys) benchmark::DoNotOptimize(table.find(k));
         state.SetItemsProcessed(state.iterations() * n);
+        delete &table;
     }
     tovLib::reset();
 }
@@ -136,11 +139,18 @@ void registerContainers() {
     add("X1", "walk_fifo_8", "std_list", walkList);
     add("P8", "fifo_add_remove_first", "tovlib", fifoTraffic);
     add("P8", "fifo_add_remove_first", "std_list", listTraffic);
-    for (std::size_t n : {1000, 4000, 64000}) {
+    // The library's 4191 buckets whatever the size, and a table sized for the entries.
+    for (std::size_t n : {1000, 10000, 100000}) {
         const std::string name = "hash_find_" + std::to_string(n);
-        add("P8", name, "tovlib", [=](benchmark::State& s) { hashFind(s, n); });
+        add("P8", name, "tovlib", [=](benchmark::State& s) { hashFind<4191>(s, n); });
         add("P8", name, "unordered_map", [=](benchmark::State& s) { mapFind(s, n); });
     }
+    add("P9", "hash_find_1000_sized", "tovlib", [](benchmark::State& s) { hashFind<1031>(s, 1000); });
+    add("P9", "hash_find_1000_sized", "unordered_map", [](benchmark::State& s) { mapFind(s, 1000); });
+    add("P9", "hash_find_10000_sized", "tovlib", [](benchmark::State& s) { hashFind<10007>(s, 10000); });
+    add("P9", "hash_find_10000_sized", "unordered_map", [](benchmark::State& s) { mapFind(s, 10000); });
+    add("P9", "hash_find_100000_sized", "tovlib", [](benchmark::State& s) { hashFind<100003>(s, 100000); });
+    add("P9", "hash_find_100000_sized", "unordered_map", [](benchmark::State& s) { mapFind(s, 100000); });
 }
 
 }  // namespace bench

@@ -2,6 +2,7 @@
 #include "string/tovNamedObj.h"
 
 #include <ostream>
+#include <typeinfo>
 
 #include "lib/tovServices.h"
 
@@ -27,6 +28,8 @@ std::ostream& tovNamedObj::dump(std::ostream& os, int indent, int nl) const {
 
 bool tovNamedObj::isEqual(const tovObject& other) const {
     if (&other == this) return true;
+    // The usual key, a plain handle, answers both class questions at once.
+    if (typeid(other) == typeid(tovString)) return static_cast<const tovString&>(other)._elem == _name->_elem;
     if (other.isA(tovNamedObjClass))
         return static_cast<const tovNamedObj&>(other)._name->_elem == _name->_elem;
     if (other.isA(tovStringClass)) return static_cast<const tovString&>(other)._elem == _name->_elem;
