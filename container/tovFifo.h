@@ -32,6 +32,7 @@ public:
     TOV_OBJECT_OPERATORS(tovFifo)
 
 private:
+    friend struct tovRangeAccess;
     friend class tovFifoIter;
     tovLinkObj* _first = nullptr;
     tovLinkObj* _last = nullptr;

@@ -52,6 +52,9 @@ public:
     /// non-empty buckets.
     virtual unsigned int col();
 
+    /// The number of buckets.
+    static constexpr int bucketCount = N;
+
     /// Checks the table's structure: the entries number count(), col() is count()
     /// less the non-empty buckets, and every entry lies in the bucket its object
     /// hashes to (an object whose hash changed while stored fails this). Allocates
@@ -79,6 +82,7 @@ protected:
 
 private:
     friend class tovHashIter<N>;
+    friend struct tovRangeAccess;
 };
 
 /// Walks a hash table bucket by bucket, each bucket newest first. Removing the entry

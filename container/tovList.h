@@ -31,6 +31,7 @@ public:
     TOV_OBJECT_OPERATORS(tovList)
 
 private:
+    friend struct tovRangeAccess;
     friend class tovListIter;
     tovLinkObj* _first = nullptr;
 };

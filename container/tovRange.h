@@ -33,11 +33,24 @@
 // whether the container is const or not, as the protocol's get() gives them; no
 // reference is taken on them.
 
+//
+// A container whose static type is exactly tovFifo, tovList, tovSList or tovHash<N> is
+// walked without the protocol: begin() gives an iterator that follows the nodes
+// themselves (tovNodeIter, tovHashNodeIter), with no allocation and no virtual call per
+// element, in the same order and with the same rules on removal. A client's subclass,
+// which may give newIterator() another meaning, and any container reached as a
+// tovContainer&, keep the protocol's walk.
+
 #include <cstddef>
 #include <iterator>
 #include <memory>
+#include <type_traits>
 
 #include "container/tovContainer.h"
+#include "container/tovFifo.h"
+#include "container/tovHash.h"
+#include "container/tovList.h"
+#include "container/tovSList.h"
 #include "object/tovObject.h"
 
 /// A forward iterator over a container's elements, made by begin() and end(). A
@@ -121,5 +134,138 @@ private:
 inline tovRangeIter begin(const tovContainer& c) { return tovRangeIter(c); }
 /// The end of a walk over any container.
 inline tovRangeIter end(const tovContainer&) noexcept { return tovRangeIter(); }
+
+/// Reaches the nodes of the library's own containers for the node walks below.
+struct tovRangeAccess {
+    /// The first node of a FIFO or list, or null.
+    template <class C>
+    static const tovLinkObj* first(const C& c) noexcept {
+        return c._first;
+    }
+    /// The head of bucket `b` of a table.
+    template <int N>
+    static const tovLinkObj* head(const tovHash<N>& h, int b) noexcept {
+        return h._buckets[b];
+    }
+};
+
+/// A forward iterator over the nodes of a FIFO, list or sorted list, from its first
+/// node; what the protocol's iterator visits, without it. Default-made, the end.
+class tovNodeIter {
+public:
+    using iterator_category = std::forward_iterator_tag;  ///< Several passes.
+    using value_type = tovObject;                         ///< The elements.
+    using difference_type = std::ptrdiff_t;               ///< A distance.
+    using pointer = tovObject*;                           ///< What operator-> gives.
+    using reference = tovObject&;                         ///< What operator* gives.
+
+    /// The end.
+    tovNodeIter() noexcept = default;
+    /// The element of `node` and those behind it; null is the end.
+    explicit tovNodeIter(const tovLinkObj* node) noexcept : _node(node) {}
+    /// The current element; not at the end.
+    tovObject& operator*() const noexcept { return _node->getObj(); }
+    /// The current element; not at the end.
+    tovObject* operator->() const noexcept { return &_node->getObj(); }
+    /// Steps to the following node; not at the end.
+    tovNodeIter& operator++() noexcept {
+        _node = _node->_next;
+        return *this;
+    }
+    /// Steps, returning the iterator as it was.
+    tovNodeIter operator++(int) noexcept {
+        tovNodeIter before = *this;
+        _node = _node->_next;
+        return before;
+    }
+    /// Equal when on the same node, or both at the end.
+    friend bool operator==(tovNodeIter a, tovNodeIter b) noexcept { return a._node == b._node; }
+    /// The negation of ==.
+    friend bool operator!=(tovNodeIter a, tovNodeIter b) noexcept { return a._node != b._node; }
+
+private:
+    const tovLinkObj* _node = nullptr;
+};
+
+/// A forward iterator over the entries of a tovHash<N>, bucket by bucket and each
+/// bucket newest first, as tovHashIter walks it. Default-made, the end.
+template <int N>
+class tovHashNodeIter {
+public:
+    using iterator_category = std::forward_iterator_tag;  ///< Several passes.
+    using value_type = tovObject;                         ///< The elements.
+    using difference_type = std::ptrdiff_t;               ///< A distance.
+    using pointer = tovObject*;                           ///< What operator-> gives.
+    using reference = tovObject&;                         ///< What operator* gives.
+
+    /// The end.
+    tovHashNodeIter() noexcept = default;
+    /// The first entry of `table`.
+    explicit tovHashNodeIter(const tovHash<N>& table) noexcept : _table(&table) { scanFrom(0); }
+    /// The current element; not at the end.
+    tovObject& operator*() const noexcept { return _node->getObj(); }
+    /// The current element; not at the end.
+    tovObject* operator->() const noexcept { return &_node->getObj(); }
+    /// Steps along the chain, then on to the next non-empty bucket; not at the end.
+    tovHashNodeIter& operator++() noexcept {
+        if (_node->_next)
+            _node = _node->_next;
+        else
+            scanFrom(_bucket + 1);
+        return *this;
+    }
+    /// Steps, returning the iterator as it was.
+    tovHashNodeIter operator++(int) noexcept {
+        tovHashNodeIter before = *this;
+        ++*this;
+        return before;
+    }
+    /// Equal when on the same entry, or both at the end.
+    friend bool operator==(const tovHashNodeIter& a, const tovHashNodeIter& b) noexcept {
+        return a._node == b._node;
+    }
+    /// The negation of ==.
+    friend bool operator!=(const tovHashNodeIter& a, const tovHashNodeIter& b) noexcept {
+        return a._node != b._node;
+    }
+
+private:
+    void scanFrom(int bucket) noexcept {
+        for (_bucket = bucket; _bucket < N; ++_bucket)
+            if ((_node = tovRangeAccess::head(*_table, _bucket))) return;
+        _node = nullptr;
+    }
+
+    const tovHash<N>* _table = nullptr;
+    const tovLinkObj* _node = nullptr;
+    int _bucket = N;
+};
+
+/// True for the linked containers whose nodes a range-for may follow directly.
+template <class C>
+constexpr bool tovIsLinked =
+    std::is_same_v<C, tovFifo> || std::is_same_v<C, tovList> || std::is_same_v<C, tovSList>;
+
+/// A node walk over a tovFifo, tovList or tovSList (exactly these static types).
+template <class C, std::enable_if_t<tovIsLinked<C>, int> = 0>
+tovNodeIter begin(const C& c) noexcept {
+    return tovNodeIter(tovRangeAccess::first(c));
+}
+/// The end of a node walk.
+template <class C, std::enable_if_t<tovIsLinked<C>, int> = 0>
+tovNodeIter end(const C&) noexcept {
+    return tovNodeIter();
+}
+
+/// A node walk over a tovHash<N> (exactly this static type).
+template <class C, int N = C::bucketCount, std::enable_if_t<std::is_same_v<C, tovHash<N>>, int> = 0>
+tovHashNodeIter<N> begin(const C& c) noexcept {
+    return tovHashNodeIter<N>(c);
+}
+/// The end of a node walk over a tovHash<N>.
+template <class C, int N = C::bucketCount, std::enable_if_t<std::is_same_v<C, tovHash<N>>, int> = 0>
+tovHashNodeIter<N> end(const C&) noexcept {
+    return tovHashNodeIter<N>();
+}
 
 #endif

@@ -33,6 +33,7 @@ public:
     TOV_OBJECT_OPERATORS(tovSList)
 
 private:
+    friend struct tovRangeAccess;
     friend class tovSListIter;
     tovLinkObj* _first = nullptr;
 };

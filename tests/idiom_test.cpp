@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -93,10 +94,37 @@ TYPED_TEST(Range, VisitsInTheContainersOwnOrder) {
     EXPECT_NE(begin(other), begin(con));  // the same position of another container
 }
 
+static_assert(std::is_same_v<decltype(begin(std::declval<tovSList&>())), tovNodeIter>);
+static_assert(std::is_same_v<decltype(begin(std::declval<const tovHash<17>&>())), tovHashNodeIter<17>>);
+static_assert(std::is_same_v<decltype(begin(std::declval<tovStringTbl&>())), tovRangeIter>);  // a subclass
+
+// A range-for over the container's own static type follows the nodes; whatever the
+// container holds, it meets exactly what the protocol's walk meets, in the same order.
+TYPED_TEST(Range, NodeWalksMatchTheProtocolsWalk) {
+    std::mt19937 rng(5);
+    std::vector<Item> items(300);
+    TypeParam con;
+    for (int step = 0; step < 600; ++step) {
+        Item& o = items[rng() % items.size()];
+        o.key = static_cast<int>(rng() % 50);
+        o.bucket = static_cast<unsigned int>(rng() % 4191 % 37);
+        if (rng() % 3)
+            con.add(o);
+        else
+            con.remove(o);
+        Seq typed;
+        for (tovObject& e : con) typed.push_back(&e);
+        ASSERT_EQ(typed, byRangeFor(con)) << "step " << step;
+        ASSERT_EQ(std::distance(begin(con), end(con)), con.count());
+    }
+    con.removeAll();
+}
+
 TYPED_TEST(Range, TheIteratorIsDeletedOnceOnEveryWayOut) {
     tovPool& pool = this->pool;
-    auto* con = new (&pool) TypeParam;  // its iterators come from `pool`
-    for (int k : {1, 2, 3}) con->add(*new (&pool) Item(k, k));
+    auto* own = new (&pool) TypeParam;  // its iterators come from `pool`
+    const tovContainer* con = own;      // walked through the protocol
+    for (int k : {1, 2, 3}) own->add(*new (&pool) Item(k, k));
     const std::size_t idle = pool.umem();
     int seen = 0;
     for (tovObject& e : *con) {
@@ -142,7 +170,7 @@ TYPED_TEST(Range, TheIteratorIsDeletedOnceOnEveryWayOut) {
         EXPECT_EQ(pool.umem(), oneWalk);
     }
     EXPECT_EQ(pool.umem(), idle);  // ASan would report a second delete or a leak here
-    delete con;
+    delete own;
     EXPECT_EQ(Item::gone.size(), 3u);
     EXPECT_EQ(pool.umem(), 0u);
 }
