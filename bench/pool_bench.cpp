@@ -11,6 +11,8 @@
 #include <memory_resource>
 #include <numeric>
 #include <random>
+#include <type_traits>
+#include <vector>
 
 #include <tovlib.h>
 
@@ -104,6 +106,44 @@ void workingSet(benchmark::State& state, std::size_t n, Order order) {
     state.SetItemsProcessed(state.iterations() * n * 2);
 }
 
+// Growth: a million 24-byte elements into a fresh allocator. The pointers are kept
+// (glibc needs them to free untimed); the allocator goes untimed too.
+constexpr std::size_t fillCount = 1000000;
+
+template <class A>
+void fill(benchmark::State& state) {
+    std::vector<void*> live(fillCount);
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto* a = new A;
+        state.ResumeTiming();
+        for (auto& p : live) p = a->allocate(24);
+        benchmark::DoNotOptimize(live.data());
+        state.PauseTiming();
+        if constexpr (std::is_same_v<A, GlibcAlloc>)
+            for (void* p : live) a->release(p, 24);
+        delete a;
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * fillCount);
+}
+
+// Giving back a million 24-byte elements at once: the pool's release() against pmr's.
+template <class A>
+void releaseAll(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        A a;
+        for (std::size_t i = 0; i < fillCount; ++i) benchmark::DoNotOptimize(a.allocate(24));
+        state.ResumeTiming();
+        if constexpr (std::is_same_v<A, TovAlloc>)
+            a.pool.release();
+        else
+            a.res.release();
+    }
+    state.SetItemsProcessed(state.iterations() * fillCount);
+}
+
 // Bytes each live 24-byte element costs, by the allocator's own accounting.
 constexpr std::size_t footprintCount = 1000000;
 
@@ -141,11 +181,18 @@ void registerPool() {
             add("P2", name, "mimalloc", [=](benchmark::State& s) { workingSet<MiAlloc>(s, n, o); });
         }
     }
+    add("P3", "fill_1M_24B", "tovlib", fill<TovAlloc>)->Iterations(10);
+    add("P3", "fill_1M_24B", "glibc", fill<GlibcAlloc>)->Iterations(10);
+    add("P3", "fill_1M_24B", "pmr", fill<PmrAlloc>)->Iterations(10);
+    add("P3", "release_1M_24B", "tovlib", releaseAll<TovAlloc>)->Iterations(10);
+    add("P3", "release_1M_24B", "pmr", releaseAll<PmrAlloc>)->Iterations(10);
     // A footprint, not a speed: one pass each is the measurement.
     add("P4", "bytes_per_24B_element", "tovlib", [](benchmark::State& s) {
-        footprint<double (*)(TovAlloc&), TovAlloc>(s, [](TovAlloc& a) {
-            // Blocks plus their records (three words, a 32-byte heap chunk each).
-            return static_cast<double>(a.pool.amem() + a.pool.ablocks() * 32);
+        footprint<double (*)(TovAlloc&), TovAlloc>(s, [](TovAlloc&) {
+            // The heap's own count: blocks, their records and what the newest arena has
+            // not yet cut into blocks.
+            const auto info = mallinfo2();
+            return static_cast<double>(info.uordblks + info.hblkhd);
         });
     })->Iterations(1);
     add("P4", "bytes_per_24B_element", "glibc", [](benchmark::State& s) {

@@ -1,6 +1,7 @@
 // tovPool: blocks, recycled elements, first-fit free segments with merging.
 #include "pool/tovPool.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <new>
 
@@ -11,6 +12,10 @@
 namespace {
 
 constexpr std::size_t smallestBlock = 8000;
+// Arenas double from one smallest block up to this size: a million small elements take
+// a dozen heap calls (and as many to give back), a small pool one block's worth. The
+// part of the newest arena not yet cut into blocks is not touched until it is.
+constexpr std::size_t largestArena = std::size_t{1} << 26;
 // The smallest free segment: one that can hold its own header. With 8-byte rounding
 // on a 64-bit target this is 16, so a split never leaves an 8-byte remainder.
 constexpr std::size_t headerSize = sizeof(void*) + sizeof(std::size_t);  // a Segment
@@ -18,6 +23,11 @@ constexpr std::size_t headerSize = sizeof(void*) + sizeof(std::size_t);  // a Se
 inline std::uintptr_t addr(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
 
 }  // namespace
+
+// The segment whose link field `link` is.
+tovPool::Segment* tovPool::segmentAt(Segment** link) {
+    return reinterpret_cast<Segment*>(reinterpret_cast<char*>(link) - offsetof(Segment, next));
+}
 
 tovPool::tovPool() : _next(_pools), _num(_pools ? _pools->_num + 1 : 0) {
     _pools = this;
@@ -49,15 +59,19 @@ void tovPool::release() {
     // Every element ends here; the checker forgets them before their blocks go.
     untrack();
     track();
-    while (Block* b = _blocks) {
-        _blocks = b->next;
-        reveal(b->addr, b->size);
-        ::operator delete(b->addr);
-        delete b;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
+    // One heap call per arena; the blocks in it go with it.
+    while (Arena* a = _arenas) {
+        _arenas = a->next;
+        reveal(a, a->size);
+        ::operator delete(a);
     }
+    _blocks = nullptr;
+    _arenaNext = nullptr;
+    _arenaRoom = _arenaGrow = 0;
     for (Element*& head : _recycled) head = nullptr;
     for (Segment**& hint : _fit) hint = nullptr;
-    _free = nullptr;
+    _fitsInUse = 0;
+    _free = _freeTail = nullptr;
     _amem = _fmem = _umem = 0;
 }
 
@@ -80,7 +94,9 @@ void* tovPool::carve(std::size_t r) {
         for (Segment* s; (s = follow(link)) != nullptr; link = &s->next) {
             if (!firstLarge && peek(s->size) >= smallLimit) firstLarge = link;
             if (peek(s->size) == r) {
-                relink(link, peek(s->next));
+                Segment* const next = peek(s->next);
+                relink(link, next);
+                if (!next) _freeTail = link == &_free ? nullptr : segmentAt(link);
             } else if (peek(s->size) > r && peek(s->size) - r >= headerSize) {
                 // The remainder's header may overlap this one (r = 8 on 64-bit): read
                 // both words before writing.
@@ -90,17 +106,18 @@ void* tovPool::carve(std::size_t r) {
                 poke(rest->next, next);
                 poke(rest->size, size - r);
                 relink(link, rest);
+                if (s == _freeTail) _freeTail = rest;
             } else {
                 continue;
             }
-            _fit[k] = k == sizeClasses ? firstLarge : link;
+            setFit(k, k == sizeClasses ? firstLarge : link);
             rewindFits(link, s);
             _fmem -= r;
             _umem += r;
             handOut(s, r);
             return s;
         }
-        _fit[k] = k == sizeClasses && firstLarge ? firstLarge : link;
+        setFit(k, k == sizeClasses && firstLarge ? firstLarge : link);
         addblock(r);
     }
 }
@@ -109,8 +126,12 @@ void* tovPool::carve(std::size_t r) {
 // at its place: a hint at or behind that place may now skip a segment that fits, so
 // it starts again from `link`, ahead of which nothing changed.
 void tovPool::rewindFits(Segment** link, const void* changed) {
-    for (Segment**& hint : _fit)
+    auto rewind = [&](Segment**& hint) {
         if (hint && hint != &_free && addr(hint) >= addr(changed)) hint = link;
+    };
+    for (unsigned long long used = _fitsInUse; used; used &= used - 1)
+        rewind(_fit[static_cast<std::size_t>(__builtin_ctzll(used))]);
+    rewind(_fit[sizeClasses]);
 }
 
 void tovPool::addblock(std::size_t size) {
@@ -120,23 +141,34 @@ void tovPool::addblock(std::size_t size) {
     // again; make it exactly the request instead.
     if (b - r != 0 && b - r < headerSize) b = r;
 
-    // Both heap calls come before any change, so a failure leaves the pool as it was.
-    void* mem = ::operator new(b);
-    Block* record;
-    try {
-        record = new Block{_blocks, mem, b};
-    } catch (...) {
-        ::operator delete(mem);
-        throw;
+    // The block and its record come from the newest arena, or from a new one; the heap
+    // call comes before any change, so a failure leaves the pool as it was.
+    if (b > static_cast<std::size_t>(-1) - sizeof(Block)) throw std::bad_alloc();
+    const std::size_t need = b + sizeof(Block);
+    if (need > _arenaRoom) {
+        if (need > static_cast<std::size_t>(-1) - sizeof(Arena)) throw std::bad_alloc();
+        const std::size_t grow = _arenaGrow ? _arenaGrow : sizeof(Arena) + smallestBlock + sizeof(Block);
+        const std::size_t size = sizeof(Arena) + need > grow ? sizeof(Arena) + need : grow;
+        _arenas = new (::operator new(size)) Arena{_arenas, size};
+        _arenaNext = reinterpret_cast<char*>(_arenas + 1);
+        _arenaRoom = size - sizeof(Arena);
+        _arenaGrow = grow < largestArena ? 2 * grow : grow;
     }
+    char* const mem = _arenaNext;
+    _arenaNext = mem + need;
+    _arenaRoom -= need;
+    auto* record = new (mem + b) Block{_blocks, mem, b};
 
     hide(mem, b);
-    auto* seg = static_cast<Segment*>(mem);
+    auto* seg = reinterpret_cast<Segment*>(mem);
     poke(seg->size, b);
-    Segment** link = &_free;
+    // Blocks mostly come from the heap at rising addresses: after the last segment.
+    Segment** link = _freeTail && addr(_freeTail) < addr(mem) ? &_freeTail->next : &_free;
     for (Segment* s; (s = follow(link)) != nullptr && addr(s) < addr(mem);) link = &s->next;
-    poke(seg->next, follow(link));
+    Segment* const next = follow(link);
+    poke(seg->next, next);
     relink(link, seg);
+    if (!next) _freeTail = seg;
     rewindFits(link, seg);
 
     _blocks = record;
@@ -183,6 +215,7 @@ void tovPool::freeLarge(void* p, std::size_t r) {
         poke(merged->next, peek(succ->next));
         hide(succ, sizeof(Segment));
     }
+    if (!peek(merged->next)) _freeTail = merged;
 }
 
 unsigned int tovPool::ablocks() const {

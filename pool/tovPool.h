@@ -167,6 +167,7 @@ public:
 
 private:
     friend class tovStringTbl;
+    struct Arena;
     struct Block;
     struct Segment;
     // A recycled element keeps only its link; the rest is what the client left there.
@@ -278,6 +279,11 @@ private:
     void* carve(std::size_t rounded);
     void freeLarge(void* p, std::size_t rounded);
     void rewindFits(Segment** link, const void* changed);
+    static Segment* segmentAt(Segment** link);
+    void setFit(std::size_t k, Segment** link) {
+        _fit[k] = link;
+        if (k < sizeClasses && link) _fitsInUse |= 1ull << k;
+    }
     /// A link of the free list, `_free` or the next field of a segment: its target, and
     /// setting it. Only the segment's field is a record, opened around the access.
     Segment* follow(Segment* const* link) const {
@@ -311,6 +317,19 @@ private:
     /// spares the walk the small leftovers that pile up at the ends of full blocks,
     /// without changing which segment first fit takes.
     Segment** _fit[sizeClasses + 1] = {};
+    /// The recycled classes whose hint is set (bit i for class i), so that a change of
+    /// the free list looks at those hints only.
+    unsigned long long _fitsInUse = 0;
+    /// The last free segment (the highest address), or null: a new block, usually above
+    /// every segment, is appended there without a walk.
+    Segment* _freeTail = nullptr;
+    /// The heap allocations that the blocks are cut from, newest first; where the next
+    /// block can be cut from the newest, and how many bytes are left there; the size of
+    /// the next arena (0: the first).
+    Arena* _arenas = nullptr;
+    char* _arenaNext = nullptr;
+    std::size_t _arenaRoom = 0;
+    std::size_t _arenaGrow = 0;
 
     static tovPool* _pools;
     static tovPool* _mainPool;

@@ -6,12 +6,22 @@
 
 #include "pool/tovPool.h"
 
-// A block record is a small heap allocation of its own, so that a block can be handed
-// out whole to a request of exactly its size.
+// A block's record lies right behind the block's bytes: the pool counts and hands out
+// the bytes alone, so a block can still go whole to a request of exactly its size, and
+// the record keeps blocks that share a heap allocation from touching (free segments
+// never merge across blocks).
 struct tovPool::Block {
     Block* next;
     void* addr;
     std::size_t size;
+};
+
+// Blocks are cut, in order, from heap allocations (arenas) that grow geometrically. An
+// arena starts with this header; releasing the pool gives each arena back in one heap
+// call, without visiting its blocks.
+struct tovPool::Arena {
+    Arena* next;
+    std::size_t size;  // the whole allocation, header included
 };
 
 // A free segment's header lies in the free memory itself.

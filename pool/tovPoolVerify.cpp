@@ -38,14 +38,31 @@ bool tovPool::verify() const {
     // which also ends the walk of a list that loops.
     std::size_t freeBytes = 0;
     std::uintptr_t end = 0;
+    const Segment* last = nullptr;
     for (const Segment* s = _free; s; s = peek(s->next)) {
         const std::size_t size = peek(s->size);
         if (addr(s) <= end || !inBlocks(s, size)) return false;
         ok &= (size >= headerSize) & (size % 8 == 0);
         freeBytes += size;
         end = addr(s) + size;
+        last = s;
     }
-    ok &= freeBytes == _fmem;
+    ok &= (freeBytes == _fmem) & (last == _freeTail);
+
+    // First-fit hints: each one is a link of the free list (or its head), no segment
+    // ahead of it fits its class, and the classes with a hint are marked in use.
+    for (std::size_t k = 0; k <= sizeClasses; ++k) {
+        Segment* const* const hint = _fit[k];
+        if (k < sizeClasses) ok &= !hint || ((_fitsInUse >> k) & 1) != 0;
+        if (!hint) continue;
+        const std::size_t r = k < sizeClasses ? 8 * k : smallLimit;
+        Segment* const* link = &_free;
+        for (const Segment* s; link != hint && (s = follow(link)) != nullptr; link = &s->next) {
+            const std::size_t size = peek(s->size);
+            ok &= k == sizeClasses ? size < smallLimit : size != r && (size < r || size - r < headerSize);
+        }
+        ok &= link == hint;
+    }
 
     // Recycled elements: class i holds elements of 8 x i bytes; class 0 stays empty.
     std::size_t recycledBytes = 0;
