@@ -89,8 +89,11 @@ void tovStringTbl::removeAll() {
 }
 
 bool tovStringTbl::verify() const {
+    // Both checks run, whatever the first one finds.
+    const bool chains = tovHash<4191>::verify();
     const tovStringIndex* index = tovStringIndex::of(this);
-    return tovHash<4191>::verify() & (!index || index->agrees(*this));
+    const bool agreed = !index || index->agrees(*this);
+    return chains && agreed;
 }
 
 // A candidate takes an element and its text from the pool and gives them back, text
