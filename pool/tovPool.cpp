@@ -71,6 +71,7 @@ void tovPool::release() {
     for (Element*& head : _recycled) head = nullptr;
     for (Segment**& hint : _fit) hint = nullptr;
     _fitsInUse = 0;
+    _fitsBelow = 0;
     _free = _freeTail = nullptr;
     _amem = _fmem = _umem = 0;
 }
@@ -92,7 +93,7 @@ void* tovPool::carve(std::size_t r) {
         // bytes met: nothing smaller can ever fit them.
         Segment** firstLarge = nullptr;
         for (Segment* s; (s = follow(link)) != nullptr; link = &s->next) {
-            if (!firstLarge && peek(s->size) >= smallLimit) firstLarge = link;
+            if (k == sizeClasses && !firstLarge && peek(s->size) >= smallLimit) firstLarge = link;
             if (peek(s->size) == r) {
                 Segment* const next = peek(s->next);
                 relink(link, next);
@@ -107,11 +108,16 @@ void* tovPool::carve(std::size_t r) {
                 poke(rest->size, size - r);
                 relink(link, rest);
                 if (s == _freeTail) _freeTail = rest;
+                // The remainder fits its own size exactly, which the whole segment may
+                // not have: that class's hint must not have passed it.
+                const std::size_t c = (size - r) / 8;
+                if (size - r < smallLimit && _fit[c] && _fit[c] != &_free && addr(_fit[c]) >= addr(s))
+                    _fit[c] = link;
             } else {
                 continue;
             }
             setFit(k, k == sizeClasses ? firstLarge : link);
-            rewindFits(link, s);
+            if (addr(s) <= _fitsBelow) leaveCarved(s, link);
             _fmem -= r;
             _umem += r;
             handOut(s, r);
@@ -120,6 +126,21 @@ void* tovPool::carve(std::size_t r) {
         setFit(k, k == sizeClasses && firstLarge ? firstLarge : link);
         addblock(r);
     }
+}
+
+// Carving shrinks or removes a segment; a fit it makes (a remainder of exactly one
+// class's size) is seen to where it is made. The other hints stay valid, but for those
+// that pointed into the carved segment `s`, which now start at `link`, its place. The
+// bound is made exact again on the way.
+void tovPool::leaveCarved(const Segment* s, Segment** link) {
+    _fitsBelow = 0;
+    auto leave = [&](Segment**& hint) {
+        if (hint == &s->next) hint = link;
+        if (hint && hint != &_free && addr(hint) > _fitsBelow) _fitsBelow = addr(hint);
+    };
+    for (unsigned long long used = _fitsInUse; used; used &= used - 1)
+        leave(_fit[static_cast<std::size_t>(__builtin_ctzll(used))]);
+    leave(_fit[sizeClasses]);
 }
 
 // The segment at `changed` was inserted, grown, shrunk or removed, and `link` points

@@ -4,6 +4,7 @@
 #define TOVLIB_TOVPOOL_H
 
 #include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 
 #include "lib/tovExport.h"
@@ -283,7 +284,10 @@ private:
     void setFit(std::size_t k, Segment** link) {
         _fit[k] = link;
         if (k < sizeClasses && link) _fitsInUse |= 1ull << k;
+        if (link != &_free && reinterpret_cast<std::uintptr_t>(link) > _fitsBelow)
+            _fitsBelow = reinterpret_cast<std::uintptr_t>(link);
     }
+    void leaveCarved(const Segment* s, Segment** link);
     /// A link of the free list, `_free` or the next field of a segment: its target, and
     /// setting it. Only the segment's field is a record, opened around the access.
     Segment* follow(Segment* const* link) const {
@@ -320,6 +324,9 @@ private:
     /// The recycled classes whose hint is set (bit i for class i), so that a change of
     /// the free list looks at those hints only.
     unsigned long long _fitsInUse = 0;
+    /// No hint points into a segment above this address (the head does not count): a
+    /// carve below it leaves every hint where it is.
+    std::uintptr_t _fitsBelow = 0;
     /// The last free segment (the highest address), or null: a new block, usually above
     /// every segment, is appended there without a walk.
     Segment* _freeTail = nullptr;

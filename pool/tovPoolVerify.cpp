@@ -62,6 +62,7 @@ bool tovPool::verify() const {
             ok &= k == sizeClasses ? size < smallLimit : size != r && (size < r || size - r < headerSize);
         }
         ok &= link == hint;
+        ok &= hint == &_free || addr(hint) <= _fitsBelow;
     }
 
     // Recycled elements: class i holds elements of 8 x i bytes; class 0 stays empty.

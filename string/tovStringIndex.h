@@ -39,6 +39,9 @@ public:
     /// `o` was linked at the head of bucket `b`; `h` is its full hash if it is a plain
     /// element. False when the index could not follow: then it must be dropped.
     bool added(const tovObject& o, unsigned int b, std::uint32_t h);
+    /// The plain element `e`, whose text the index does not hold and whose full hash is
+    /// `h`, was linked at the head of its bucket. False as for added().
+    bool addedNew(tovStrElem& e, std::uint32_t h);
     /// `o` was unlinked from bucket `b`, whose chain now starts at `head`; its node
     /// is still alive, so is `o`.
     void removed(const tovObject& o, unsigned int b, const tovLinkObj* head);

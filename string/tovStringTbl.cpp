@@ -119,8 +119,7 @@ tovStrElem& tovStringTbl::addStrElem(const char* s) {
     const std::uint32_t h = tovText::fullHash(s, length);
     const unsigned int b = h % 4191;
     // The chains are short while the table is small; the index comes with size.
-    const tovStringIndex* index =
-        _count >= indexFrom ? tovStringIndex::make(*this) : tovStringIndex::of(this);
+    tovStringIndex* index = _count >= indexFrom ? tovStringIndex::make(*this) : tovStringIndex::of(this);
     tovStrElem* found = nullptr;
     if (index) {
         if (index->foreignIn(b)) return addThroughChain(s, length);
@@ -147,8 +146,8 @@ tovStrElem& tovStringTbl::addStrElem(const char* s) {
         delete candidate;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
         throw;
     }
-    if (tovStringIndex* live = tovStringIndex::of(this))
-        if (!live->added(*candidate, b, h)) tovStringIndex::drop(this);
+    // The index looked for the text above; linking changed nothing else in it.
+    if (index && !index->addedNew(*candidate, h)) tovStringIndex::drop(this);
     return *candidate;
 }
 
