@@ -10,24 +10,38 @@
 #include "lib/tovExport.h"
 
 // Memory checking: the pool tells a checker which of its memory it hands out, so that
-// a use after the last down(), after free() or after release() is reported. Under
-// AddressSanitizer (detected) the memory it keeps is poisoned; built with
-// TOVLIB_VALGRIND (the CMake option of that name) each pool is a Memcheck memory pool
-// whose elements are its chunks. Otherwise the hooks compile to nothing.
+// a use after the last down(), after free() or after release() is reported. Built with
+// TOVLIB_VALGRIND (the CMake option of that name, which travels with the target to its
+// clients) each pool is a Memcheck memory pool whose elements are its chunks. Otherwise,
+// when AddressSanitizer's runtime is in the process, the memory the pool keeps is
+// poisoned. That is decided at run time, not by how this file is compiled: alloc() and
+// free() are compiled into the client, the rest of the pool into the library, and either
+// may be built with or without the sanitizer. Both ask the same question, whether the
+// runtime's poisoning interface is there, so they always agree on what is poisoned.
+#if defined(TOVLIB_VALGRIND)
+#include <valgrind/memcheck.h>
+#define TOVLIB_MEMCHECK 1
+#else
+// The sanitizer's own declarations (sanitizer/asan_interface.h), made weak: the address
+// of each is null when no runtime defines it, and a library linked with
+// -Wl,--no-undefined still links. A client may include that header too, before or after.
+// Not part of tovlib's interface, so kept out of the API reference.
+/// \cond
+extern "C" {
+void __asan_poison_memory_region(void const volatile* addr, std::size_t size) __attribute__((weak));
+void __asan_unpoison_memory_region(void const volatile* addr, std::size_t size) __attribute__((weak));
+}
+/// \endcond
+#endif
+
 #if defined(__SANITIZE_ADDRESS__)
-/// Defined (as 1) when the code is compiled with AddressSanitizer; the pools then mark
-/// the memory they do not hand out. Their counters and reports stay the same.
+/// Defined (as 1) when the including file is compiled with AddressSanitizer, so that it
+/// can tell whether its own accesses are checked. The pools do not depend on it.
 #define TOVLIB_ASAN 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define TOVLIB_ASAN 1
 #endif
-#endif
-#ifdef TOVLIB_ASAN
-#include <sanitizer/asan_interface.h>
-#elif defined(TOVLIB_VALGRIND)
-#include <valgrind/memcheck.h>
-#define TOVLIB_MEMCHECK 1
 #endif
 
 /// A memory pool.
@@ -94,30 +108,14 @@ public:
     /// leaving the pool unchanged. A recycled element is handed out inline, with one
     /// list head read and written.
     void* alloc(std::size_t size) {
-        const std::size_t r = rounded(size);
-        if (r < smallLimit) {
-            if (Element* e = _recycled[r / 8]) {
-                _recycled[r / 8] = peek(e->next);
-                _umem += r;
-                handOut(e, r);
-                return e;
-            }
-        }
-        return carve(r);
+        if (poisoning()) return allocPoisoning(size);  // GCOVR_EXCL_LINE: see poisoning()
+        return allocBody<false>(size);
     }
     /// Gives back an element taken from this pool with a size of the same rounded size.
     /// Nothing is checked: a wrong size or pointer corrupts the pool.
     void free(void* p, std::size_t size) {
-        const std::size_t r = rounded(size);
-        if (r < smallLimit) {
-            auto* e = static_cast<Element*>(p);
-            takeBack(e, r);
-            poke(e->next, _recycled[r / 8]);
-            _recycled[r / 8] = e;
-            _umem -= r;
-            return;
-        }
-        freeLarge(p, r);
+        if (poisoning()) return freePoisoning(p, size);  // GCOVR_EXCL_LINE: see poisoning()
+        freeBody<false>(p, size);
     }
 
     /// Bytes taken from the heap: the sum of all block sizes.
@@ -189,82 +187,132 @@ private:
     // link of a recycled element, the header of a free segment) are read and written
     // through peek() and poke(), which open the record around the access: under
     // AddressSanitizer a record stays open once written, under Memcheck it is closed
-    // again at once, so that a client touching it is reported too.
+    // again at once, so that a client touching it is reported too. The hooks that the
+    // small path uses take `asan`, whether to tell AddressSanitizer; it defaults to
+    // asking, and alloc() and free() pass it as a constant (see allocBody()).
+
+    /// Whether AddressSanitizer's runtime is in the process (it defines both poisoning
+    /// functions or neither); never under Memcheck. Asked at run time, by the library
+    /// and by the inline path in the client alike, so that however each was compiled
+    /// they agree on what is poisoned. The coverage build runs without the sanitizer;
+    /// the asan preset and the mixed client of .ci/run take the branches it decides.
+    static bool poisoning() {
+#ifdef TOVLIB_MEMCHECK
+        return false;
+#else
+        return &__asan_poison_memory_region != nullptr;
+#endif
+    }
 #ifdef TOVLIB_MEMCHECK
     void track() const { VALGRIND_CREATE_MEMPOOL(this, 0, 0); }
     void untrack() const { VALGRIND_DESTROY_MEMPOOL(this); }
 #else
     void track() const {}
     void untrack() const {}
+    static void poison(const void* p, std::size_t n, bool asan) {
+        if (asan) __asan_poison_memory_region(p, n);  // GCOVR_EXCL_LINE: see poisoning()
+    }
+    static void unpoison(const void* p, std::size_t n, bool asan) {
+        if (asan) __asan_unpoison_memory_region(p, n);  // GCOVR_EXCL_LINE: see poisoning()
+    }
 #endif
     /// An element of `n` bytes at `p` leaves the pool (to Memcheck, with undefined contents).
-    void handOut(const void* p, std::size_t n) const {
-#if defined(TOVLIB_ASAN)
-        __asan_unpoison_memory_region(p, n);
-#elif defined(TOVLIB_MEMCHECK)
+    void handOut(const void* p, std::size_t n, bool asan = poisoning()) const {
+#ifdef TOVLIB_MEMCHECK
+        (void)asan;
         VALGRIND_MEMPOOL_ALLOC(this, p, n);
 #else
-        (void)p, (void)n;
+        unpoison(p, n, asan);
 #endif
     }
     /// An element of `n` bytes at `p`, handed out before, comes back.
-    void takeBack(const void* p, std::size_t n) const {
-#if defined(TOVLIB_ASAN)
-        __asan_poison_memory_region(p, n);
-#elif defined(TOVLIB_MEMCHECK)
-        (void)n;
+    void takeBack(const void* p, std::size_t n, bool asan = poisoning()) const {
+#ifdef TOVLIB_MEMCHECK
+        (void)n, (void)asan;
         VALGRIND_MEMPOOL_FREE(this, p);
 #else
-        (void)p, (void)n;
+        poison(p, n, asan);
 #endif
     }
     /// Block memory that the pool keeps and that holds no open record.
     static void hide(const void* p, std::size_t n) {
-#if defined(TOVLIB_ASAN)
-        __asan_poison_memory_region(p, n);
-#elif defined(TOVLIB_MEMCHECK)
+#ifdef TOVLIB_MEMCHECK
         VALGRIND_MAKE_MEM_NOACCESS(p, n);
 #else
-        (void)p, (void)n;
+        poison(p, n, poisoning());
 #endif
     }
     /// Memory that goes back to the heap.
     static void reveal(const void* p, std::size_t n) {
-#if defined(TOVLIB_ASAN)
-        __asan_unpoison_memory_region(p, n);
-#else
+#ifdef TOVLIB_MEMCHECK
         (void)p, (void)n;
+#else
+        unpoison(p, n, poisoning());
 #endif
     }
     template <class T>
-    static T peek(const T& field) {
-        openRecord(&field, sizeof field);
+    static T peek(const T& field, bool asan = poisoning()) {
+        openRecord(&field, sizeof field, asan);
         const T value = field;
         closeRecord(&field, sizeof field);
         return value;
     }
     template <class T>
-    static void poke(T& field, T value) {
-        openRecord(&field, sizeof field);
+    static void poke(T& field, T value, bool asan = poisoning()) {
+        openRecord(&field, sizeof field, asan);
         field = value;
         closeRecord(&field, sizeof field);
     }
-    static void openRecord(const void* p, std::size_t n) {
-#if defined(TOVLIB_ASAN)
-        __asan_unpoison_memory_region(p, n);
-#elif defined(TOVLIB_MEMCHECK)
+    static void openRecord(const void* p, std::size_t n, bool asan) {
+#ifdef TOVLIB_MEMCHECK
+        (void)asan;
         VALGRIND_MAKE_MEM_DEFINED(p, n);
 #else
-        (void)p, (void)n;
+        unpoison(p, n, asan);
 #endif
     }
     static void closeRecord(const void* p, std::size_t n) {
-#if defined(TOVLIB_MEMCHECK)
+#ifdef TOVLIB_MEMCHECK
         VALGRIND_MAKE_MEM_NOACCESS(p, n);
 #else
         (void)p, (void)n;
 #endif
     }
+
+    // The bodies of alloc() and free(), with `Asan` fixed: inline without the sanitizer,
+    // so that its absence costs the small path one test, and out of line with it, so
+    // that its presence costs every call site no more than a call. Marked cold, the
+    // copies out of line also keep the compiler's layout of the inline path straight.
+    template <bool Asan>
+    void* allocBody(std::size_t size) {
+        const std::size_t r = rounded(size);
+        if (r < smallLimit) {
+            if (Element* e = _recycled[r / 8]) {
+                _recycled[r / 8] = peek(e->next, Asan);
+                _umem += r;
+                handOut(e, r, Asan);
+                return e;
+            }
+        }
+        return carve(r);
+    }
+    template <bool Asan>
+    void freeBody(void* p, std::size_t size) {
+        const std::size_t r = rounded(size);
+        if (r < smallLimit) {
+            auto* e = static_cast<Element*>(p);
+            takeBack(e, r, Asan);
+            poke(e->next, _recycled[r / 8], Asan);
+            _recycled[r / 8] = e;
+            _umem -= r;
+            return;
+        }
+        freeLarge(p, r);
+    }
+    // GCOVR_EXCL_START: called only when poisoning()
+    [[gnu::noinline, gnu::cold]] void* allocPoisoning(std::size_t size) { return allocBody<true>(size); }
+    [[gnu::noinline, gnu::cold]] void freePoisoning(void* p, std::size_t size) { freeBody<true>(p, size); }
+    // GCOVR_EXCL_STOP
 
     /// Whether `n` recycled elements of the class of `size` are waiting, so that taking
     /// and giving back that many would leave the pool exactly as it is.
@@ -291,18 +339,14 @@ private:
     /// A link of the free list, `_free` or the next field of a segment: its target, and
     /// setting it. Only the segment's field is a record, opened around the access.
     Segment* follow(Segment* const* link) const {
-#if defined(TOVLIB_ASAN) || defined(TOVLIB_MEMCHECK)
         if (link == &_free) return _free;
-#endif
         return peek(*link);
     }
     void relink(Segment** link, Segment* target) {
-#if defined(TOVLIB_ASAN) || defined(TOVLIB_MEMCHECK)
         if (link == &_free) {
             _free = target;
             return;
         }
-#endif
         poke(*link, target);
     }
     bool inBlocks(const void* p, std::size_t n) const;
