@@ -3,6 +3,8 @@
 #ifndef TOVLIB_TOVSTRING_H
 #define TOVLIB_TOVSTRING_H
 
+#include <cstddef>
+#include <functional>
 #include <iosfwd>
 #include <ostream>
 #include <string_view>
@@ -27,8 +29,13 @@ public:
     tovString(tovStrElem* e);
     /// Refers to the same element; pool and count are the new handle's own.
     tovString(const tovString& other);
-    /// A handle stays on the element it was made for.
-    tovString& operator=(const tovString&) = delete;
+    /// Makes this handle refer to `other`'s element; its own pool and count stay, as for
+    /// every tovObject. A handle owns nothing, so moving is copying; assigning a handle
+    /// to itself changes nothing.
+    tovString& operator=(const tovString& other) noexcept {
+        _elem = other._elem;
+        return *this;
+    }
     /// Nothing of its own: the element stays in its table.
     ~tovString() override;
 
@@ -54,13 +61,40 @@ public:
 
     TOV_OBJECT_OPERATORS(tovString)
 
+    /// Same element: what isEqual answers between handles.
+    friend bool operator==(const tovString& a, const tovString& b) noexcept { return a._elem == b._elem; }
+    /// Different elements.
+    friend bool operator!=(const tovString& a, const tovString& b) noexcept { return a._elem != b._elem; }
+    /// Text order (unsigned bytes, a prefix first), as objcmp gives it. Handles of one
+    /// text from two tables are neither below the other, yet not ==: an ordered
+    /// container keeps one of them, a hashed container both.
+    friend bool operator<(const tovString& a, const tovString& b) noexcept {
+        return a._elem != b._elem && a.view() < b.view();
+    }
+    /// b < a.
+    friend bool operator>(const tovString& a, const tovString& b) noexcept { return b < a; }
+    /// !(b < a).
+    friend bool operator<=(const tovString& a, const tovString& b) noexcept { return !(b < a); }
+    /// !(a < b).
+    friend bool operator>=(const tovString& a, const tovString& b) noexcept { return !(a < b); }
+
 private:
     friend class tovNamedObj;
+    friend struct std::hash<tovString>;
     /// The element of `o` when it is a handle or a named object, else null.
     static const tovStrElem* elementOf(const tovObject& o);
 
     tovStrElem* _elem;
 };
+
+namespace std {
+/// Hashes a handle by its element's address, so that handles that are == hash alike.
+template <>
+struct hash<tovString> {
+    /// The hash of the element's address.
+    size_t operator()(const tovString& s) const noexcept { return hash<const void*>()(s._elem); }
+};
+}  // namespace std
 
 /// Writes the handle's text, nothing else, as the char* conversion always has. (The
 /// dump, with the flags' fields and a trailing blank, is what a tovObject& writes.)

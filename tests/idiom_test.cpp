@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <map>
 #include <random>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -307,6 +310,41 @@ TEST_F(Text, ViewsShowTheTextItself) {
             EXPECT_EQ(v.data(), static_cast<const char*>(s));  // the element's bytes, not a copy
         }
     }
+}
+
+// Handles as values: assignment, the standard containers and algorithms. The texts
+// include a prefix and a byte above 0x7f, which orders after every ASCII byte.
+TEST_F(Text, HandlesWorkAsValues) {
+    const std::vector<std::string> texts = {"pear", "\xE9t\xE9", "apple", "app", "fig", "pear", "apple"};
+    std::vector<tovString> handles;
+    for (const std::string& t : texts) handles.emplace_back(t.c_str());
+    tovString a("fig"), b("kiwi");
+    a = b;
+    tovString& alias = a;  // assignment to itself, hidden from the compiler's warning
+    a = alias;
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(a.getPool(), nullptr);  // an automatic handle stays one
+    std::sort(handles.begin(), handles.end());
+    handles.erase(std::unique(handles.begin(), handles.end()), handles.end());
+    std::vector<std::string> sorted;
+    for (const tovString& h : handles) sorted.emplace_back(h.view());
+    EXPECT_EQ(sorted, (std::vector<std::string>{"app", "apple", "fig", "pear", "\xE9t\xE9"}));
+    std::map<tovString, int> counts;
+    std::unordered_map<tovString, int> hashed;
+    for (const std::string& t : texts) ++counts[tovString(t.c_str())], ++hashed[tovString(t.c_str())];
+    EXPECT_EQ(counts.size(), 5u);
+    EXPECT_EQ(counts[tovString("apple")], 2);
+    EXPECT_EQ(hashed[tovString("pear")], 2);
+    EXPECT_EQ(std::set<tovString>(handles.begin(), handles.end()).size(), 5u);
+    // The same text from another table: equivalent in order, not equal.
+    tovLib::tempInit(nullptr);
+    const tovString other("apple");
+    EXPECT_NE(other, tovString(handles[1]));
+    EXPECT_FALSE(other < handles[1] || handles[1] < other);
+    EXPECT_TRUE(other <= handles[1] && other >= handles[1] && handles[0] < other && handles[2] > other);
+    EXPECT_EQ(counts.count(other), 1u);
+    EXPECT_EQ(hashed.count(other), 0u);
+    tovLib::tempReset();
 }
 
 }  // namespace
