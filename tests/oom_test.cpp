@@ -291,8 +291,10 @@ TEST(Oom, Interning) {
     });
 }
 
-// The text index of a large table is only an aid: when it cannot be made or grow, the
-// chains answer, and the index is made again once memory is back.
+// The text index of a large table is only an aid: when it cannot be made, grow or count
+// an object of another class, the chains answer, and the index is made again once
+// memory is back. A hit that cannot have its candidate's text fails as the candidate
+// would, leaving the pool as it was.
 TEST(Oom, TextIndexIsOptional) {
     tovLib::reInit(false);
     tovStringTbl& table = *tovStringTbl::establish(nullptr);
@@ -300,21 +302,38 @@ TEST(Oom, TextIndexIsOptional) {
     main.free(main.alloc(60000), 60000);  // room for everything below, without the heap
     auto intern = [&](int i) { return &table.addStrElem(("t" + std::to_string(i)).c_str()); };
     for (bool persistent : {false, true}) {
-        for (int k = 0; k < 100; ++k) intern(k);
-        tovStrElem* const first = intern(0);
-        int i = 100;
-        for (heapFault::failAt(0); heapFault::calls() == 0; ++i) {  // until the index wants to grow
-            (persistent ? heapFault::failFrom : heapFault::failAt)(1);
-            EXPECT_EQ(intern(i), intern(i));
+        for (std::size_t n = 1; n <= 4; ++n) {  // the n-th allocation of the index fails
+            table.removeAll();
+            heapFault::failFrom(1);
+            for (int k = 0; k < 100; ++k) intern(k);  // no index can be had
+            tovStrElem* const first = intern(0);
+            (persistent ? heapFault::failFrom : heapFault::failAt)(n);
+            EXPECT_EQ(intern(100), intern(100));
             EXPECT_EQ(intern(0), first);
+            heapFault::failAt(0);
+            EXPECT_EQ(table.count(), 101);
+            EXPECT_TRUE(table.verify());
+            EXPECT_EQ(intern(0), first);  // made again from the chains
+            heapFault::failAt(1);         // the count of other objects cannot be had
+            auto* other = new (nullptr) Client;
+            table.add(*other);
+            heapFault::failAt(0);
+            EXPECT_TRUE(table.verify());
+            EXPECT_TRUE(table.remove(*other));
+            EXPECT_EQ(intern(0), first);
+            EXPECT_TRUE(table.verify());
         }
-        heapFault::failAt(0);
-        EXPECT_EQ(table.count(), i);
-        EXPECT_TRUE(table.verify());
-        EXPECT_EQ(intern(0), first);  // the index, made again from the chains
-        EXPECT_TRUE(table.verify());
-        table.removeAll();
     }
+    const std::string longText(100, 'x');
+    table.addStrElem(longText.c_str());
+    void* spare = main.alloc(sizeof(tovStrElem));
+    fill(main);
+    main.free(spare, sizeof(tovStrElem));  // the candidate's element is there, its text is not
+    const std::size_t recycled = main.rmem();
+    heapFault::failAt(1);
+    EXPECT_THROW(table.addStrElem(longText.c_str()), std::bad_alloc);
+    heapFault::failAt(0);
+    EXPECT_EQ(main.rmem(), recycled);
     EXPECT_TRUE(main.verify());
     tovLib::reset();
 }

@@ -98,6 +98,9 @@ TEST_F(Strings, Comparisons) {
     tovString hAbc("abc"), hAbc2("abc"), hCopy(hAbc), hAb(&ab), hAbd("abd"), high("\xE9x"), low("\x7Fz");
     tovString none(static_cast<const char*>(nullptr)), empty(""), alpha("alpha");
     tovNamedObj one(alpha), two(tovString("alpha")), nAb(hAb), nAbc(hAbc);
+    struct Tagged : tovString {  // a client's handle class
+        using tovString::tovString;
+    } tagged("alpha");
     const struct {
         const tovObject& a;
         const tovObject& b;
@@ -118,6 +121,7 @@ TEST_F(Strings, Comparisons) {
         {none, empty, true, 0},
         {one, two, true, 0},
         {one, alpha, true, 0},
+        {one, tagged, true, 0},
         {nAb, nAbc, false, -1},
         {one, alphaElement, false, byAddress},
         {ab, ab, true, 0},
@@ -174,11 +178,20 @@ TEST_F(Strings, InterningLeavesNothingWhenAStoredObjectThrows) {
     EXPECT_STREQ(tovString("abc"), "abc");
 }
 
+// An object of another class in a text's bucket, equal to nothing but itself.
+struct Stranger : tovObject {
+    explicit Stranger(const char* text) : bucket(tovStrElem(text).hash(4191)) {}
+    unsigned int hash(int) const override { return bucket; }
+    TOV_OBJECT_OPERATORS(Stranger)
+    unsigned int bucket;
+};
+
 // Random interning, direct additions of duplicates and of objects of other classes,
 // removals and emptying, against a model of what the chains answer: the text index
-// beside them must agree after every step (verify), large tables included.
+// beside them must agree after every step (verify), large tables included. Two of the
+// texts have the same full hash.
 TEST_F(Strings, InterningAgreesWithTheChainsWhateverTheTableHolds) {
-    struct Aloof : tovStrElem {  // equal to nothing but itself
+    struct Aloof : tovStrElem {  // an element equal to nothing but itself
         using tovStrElem::tovStrElem;
         bool isEqual(const tovObject& other) const override { return &other == this; }
         TOV_OBJECT_OPERATORS(Aloof)
@@ -187,12 +200,26 @@ TEST_F(Strings, InterningAgreesWithTheChainsWhateverTheTableHolds) {
         table->removeAll();
         std::mt19937 rng(seed);
         std::map<std::string, std::vector<tovStrElem*>> model;  // per text, plain entries newest first
+        std::vector<Stranger*> strangers;
         int entries = 0;
         for (int step = 0; step < 4000; ++step) {
-            const std::string text = (rng() % 5 ? "t" : "\xe9") + std::to_string(rng() % 400);
+            const unsigned pick = rng() % 40;
+            const std::string text = pick < 2 ? (pick ? "tkflfk" : "vdnjdl")
+                                              : (rng() % 5 ? "t" : "\xe9") + std::to_string(rng() % 400);
             std::vector<tovStrElem*>& same = model[text];
             const unsigned op = rng() % 100;
-            if (op < 70) {
+            if (op < 3) {
+                strangers.push_back(new (nullptr) Stranger(text.c_str()));
+                table->add(*strangers.back());
+                ++entries;
+            } else if (op < 6 && !strangers.empty()) {
+                ASSERT_TRUE(table->remove(*strangers.back()));
+                strangers.pop_back();
+                --entries;
+            } else if (op < 7) {
+                const tovStrElem absent("no such text");
+                ASSERT_FALSE(table->remove(const_cast<tovStrElem&>(absent)));
+            } else if (op < 70) {
                 tovStrElem& e = table->addStrElem(text.c_str());
                 if (same.empty()) same.push_back(&e), ++entries;
                 ASSERT_EQ(&e, same.front()) << seed << " step " << step;
@@ -213,12 +240,50 @@ TEST_F(Strings, InterningAgreesWithTheChainsWhateverTheTableHolds) {
             } else if (op == 99 && rng() % 10 == 0) {
                 table->removeAll();
                 model.clear();
+                strangers.clear();
                 entries = 0;
             }
             ASSERT_EQ(table->count(), entries);
             ASSERT_TRUE(table->verify()) << seed << " step " << step;
         }
     }
+}
+
+// What a derived table could do to its chains behind the index's back: verify() sees
+// the index disagree, and removal copes.
+TEST_F(Strings, VerifySeesATextIndexThatDisagreesWithTheChains) {
+    struct Exposed : tovStringTbl {
+        Exposed() : tovStringTbl() {}
+        using tovContainer::_count;
+        using tovHash::_buckets;
+    };
+    auto* t = new (nullptr) Exposed;
+    for (int i = 0; i < 100; ++i) t->addStrElem(("t" + std::to_string(i)).c_str());
+    tovStrElem& original = t->addStrElem("t7");
+    tovLinkObj*& head = t->_buckets[original.hash(4191)];
+    // A second "t7" in front, which the index now holds; moved behind the first one.
+    t->add(*new (nullptr) tovStrElem("t7"));
+    ASSERT_TRUE(t->verify());
+    tovLinkObj* const second = head;
+    head = second->_next;
+    tovLinkObj** end = &head;
+    while (*end) end = &(*end)->_next;
+    *end = second;
+    second->_next = nullptr;
+    EXPECT_FALSE(t->verify());
+    EXPECT_TRUE(t->remove(original));  // the first "t7" of the chain: not the index's
+    EXPECT_TRUE(t->verify());
+    // An element linked in without the table: the index has none of its text.
+    auto* stray = new (nullptr) tovStrElem("stray");
+    tovLinkObj*& strayHead = t->_buckets[stray->hash(4191)];
+    auto* node = new (stray->getPool()) tovLinkObj(*stray);
+    node->_next = strayHead;
+    strayHead = node;
+    ++t->_count;
+    EXPECT_FALSE(t->verify());
+    EXPECT_TRUE(t->remove(*stray));
+    EXPECT_TRUE(t->verify());
+    delete t;
 }
 
 // The index lives outside the pools and goes with its table: when the table is
