@@ -7,9 +7,9 @@
 //    ends them, and the next file's words and nodes come from the pool's recycled
 //    elements, one list head each;
 //  - the census keeps one Word per distinct identifier in a tovHash sized for a corpus
-//    of half a million identifiers, carved, together with its words, from a pool of
-//    its own. A Word is a string handle on the identifier's element in the main string
-//    table, where each identifier is interned once, when it is first met;
+//    of half a million identifiers; the table, its nodes and the Words come from a pool
+//    of their own. A Word is a string handle on the identifier's element in the main
+//    string table, where each identifier is interned once, when it is first met;
 //  - both tables find a word by its text: a FileWord is the key, and both classes hash
 //    the text with the census's own hash, computed once per occurrence;
 //  - the ranking is a tovSList kept bounded to the requested length, ordered by the
