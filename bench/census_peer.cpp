@@ -1,5 +1,6 @@
 // census_peer: the census demo's counting written with std::unordered_map, to time
-// and size the demo against. Same inputs, same identifiers, same ranking output.
+// and size the demo against. Same inputs, same identifiers (the demo's scanner,
+// examples/census_scan.h), same ranking output.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +12,8 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
+
+#include "census_scan.h"
 
 namespace fs = std::filesystem;
 
@@ -33,16 +36,17 @@ void walk(const fs::path& dir, std::vector<fs::path>& out) {
     }
 }
 
-bool isIdentChar(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     int top = 20;
+    bool text = false;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--text") == 0) {
+            text = true;
+            continue;
+        }
         if (std::strcmp(argv[i], "--top") == 0 && i + 1 < argc) {
             top = std::atoi(argv[++i]);
             continue;
@@ -69,21 +73,14 @@ int main(int argc, char** argv) {
         const std::string data = buffer.str();
         ++read;
         std::unordered_set<std::string> seen;
-        for (std::size_t i = 0; i < data.size();) {
-            const auto c = static_cast<unsigned char>(data[i]);
-            if (!isIdentChar(c)) {
-                ++i;
-                continue;
-            }
-            const std::size_t start = i;
-            while (i < data.size() && isIdentChar(static_cast<unsigned char>(data[i]))) ++i;
-            if (c >= '0' && c <= '9') continue;
-            std::string ident = data.substr(start, i - start);
+        const bool code = !text && censusScan::isCFamily(name);
+        censusScan::scan(data.data(), data.data() + data.size(), code, [&](const char* start, std::size_t n) {
+            std::string ident(start, n);
             ++total;
             Tally& t = census[ident];
             ++t.count;
             if (seen.insert(std::move(ident)).second) ++t.files;
-        }
+        });
     }
 
     using Entry = std::pair<const std::string*, Tally>;

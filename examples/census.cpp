@@ -1,19 +1,27 @@
-// census: counts the identifiers of a set of text files and ranks the most frequent.
+// census: counts the identifiers of a set of source files and ranks the most frequent.
 //
 // A small but complete tovlib client:
-//  - every identifier is interned as a tovString, and the census keeps one named
-//    object (Word) per distinct identifier in a tovHash<4191> carved, together with
-//    its words, from a pool of its own;
-//  - each file is counted in the temporary string area: its scratch strings, its
-//    per-file table and the per-file words live in the temporary pool and go away in
-//    one piece with tovLib::tempReset() once the file has been merged into the census;
+//  - each file is read into one reused buffer and counted at once: its words
+//    (FileWord, a view of the buffer with a count) lie in a per-file tovHash in a
+//    scratch pool; once the file has been merged into the census, emptying the table
+//    ends them, and the next file's words and nodes come from the pool's recycled
+//    elements, one list head each;
+//  - the census keeps one Word per distinct identifier in a tovHash sized for a corpus
+//    of half a million identifiers; the table, its nodes and the Words come from a pool
+//    of their own. A Word is a string handle on the identifier's element in the main
+//    string table, where each identifier is interned once, when it is first met;
+//  - both tables find a word by its text: a FileWord is the key, and both classes hash
+//    the text with the census's own hash, computed once per occurrence;
 //  - the ranking is a tovSList kept bounded to the requested length, ordered by the
 //    words' own objcmp;
 //  - --report prints the pool report and the stopwatch's phase timings, --flags sets
 //    diagnostic flags and dumps the ranking list.
+// Which identifiers a file holds is census_scan.h's business, shared with the
+// std::unordered_map twin in bench/census_peer.cpp.
 #include <cerrno>
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,9 +29,14 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include <unistd.h>
+
 #include <tovlib.h>
+
+#include "census_scan.h"
 
 #ifndef TOVLIB_SOURCE_DIR
 #define TOVLIB_SOURCE_DIR "."
@@ -42,21 +55,35 @@ const char* const rowFormat = "%4d%7d%7d  ";  // followed by the identifier and 
 const char* const usageText =
     "usage: census [options] [file|directory]...\n"
     "\n"
-    "Counts the identifiers in text files and ranks the most frequent ones.\n"
+    "Counts the identifiers in source files and ranks the most frequent ones.\n"
     "An identifier is a run of ASCII letters, digits and underscores that does not\n"
-    "start with a digit; a run that starts with a digit (42, 0x1F, 9lives) is skipped\n"
-    "whole. A directory is walked recursively: all its regular files, sorted by path\n"
-    "(symbolic links inside it are skipped). Without a file argument census\n"
-    "reads the .h and .cpp files of tovlib's own sources.\n"
+    "start with a digit; bytes of 0x80 and above never belong to one.\n"
+    "\n"
+    "C-family sources (.c .h .cc .cpp .cxx .hh .hpp .hxx .inl, in any case) are read\n"
+    "as code: only identifiers outside comments (// to the end of the line, and on\n"
+    "past a backslash-newline; /* */), string and character literals (with escapes,\n"
+    "the prefixes u8 u U L, and raw strings R\"delim(...)delim\") and numbers (0x1Fu,\n"
+    "1e+10, 1'000) count. An ordinary literal not closed on its line ends with it; a\n"
+    "comment or literal still open at the end of a file ends there. Every other file\n"
+    "is read as text, where every identifier counts, and a run that starts with a\n"
+    "digit (42, 0x1F, 9lives) is skipped whole.\n"
+    "\n"
+    "A directory is walked recursively: all its regular files, sorted by path\n"
+    "(symbolic links inside it are skipped). Without a file argument census reads\n"
+    "the .h and .cpp files of tovlib's own sources.\n"
     "\n"
     "Options:\n"
-    "  --top N       rank the N most frequent identifiers (default 20)\n"
-    "  --report      after the ranking, print the pool report and the time taken by\n"
-    "                the reading, counting and ranking phases\n"
-    "  --flags LIST  set the comma-separated diagnostic flags (0-199) and dump the\n"
-    "                ranking list after the ranking\n"
-    "  --help        print this help and exit\n"
-    "  --            end of options\n"
+    "  --top N         rank the N most frequent identifiers (default 20)\n"
+    "  --text          read every file as text, C-family sources included\n"
+    "  --format FORM   'text' (default) or 'json'\n"
+    "  --report        after the ranking, print the pool report and the times of two\n"
+    "                  phases: reading and counting, timed as one since each file is\n"
+    "                  counted as soon as it is read (listing the files included),\n"
+    "                  then ranking\n"
+    "  --flags LIST    set the comma-separated diagnostic flags (0-199) and dump the\n"
+    "                  ranking list after the ranking\n"
+    "  --help          print this help and exit\n"
+    "  --              end of options\n"
     "\n"
     "Output on standard output:\n"
     "  census: F files, T identifiers, D distinct\n"
@@ -65,7 +92,15 @@ const char* const usageText =
     "F counts the files read, T all identifier occurrences, D the distinct ones. Each\n"
     "line after the header is printf(\"%4d%7d%7d  %s\\n\", rank, count, files, name);\n"
     "the order is by count, then by number of files (both descending), then by name\n"
-    "(byte order). Progress goes to standard error when more than 8 files are read.\n"
+    "(byte order). With --format json the output is one JSON object instead:\n"
+    "  {\"files\": F, \"identifiers\": T, \"distinct\": D, \"ranking\": [\n"
+    "    {\"rank\": 1, \"count\": 1234, \"files\": 12, \"identifier\": \"tovObject\"}]}\n"
+    "and each error about a file is one JSON object on a line of standard error,\n"
+    "{\"file\": \"...\", \"error\": \"...\"}; a byte of a file name that is not part of\n"
+    "UTF-8 text is written as the character of that value (\\u00XX).\n"
+    "\n"
+    "Progress goes to standard error when more than 8 files are read and standard\n"
+    "error is a terminal.\n"
     "\n"
     "Exit status: 0 on success, 1 if a file could not be read (the others are still\n"
     "counted), 2 on a usage error.\n";
@@ -73,11 +108,69 @@ const char* const usageText =
 const char* const wordClass = "censusWord";
 const char* const fileWordClass = "censusFileWord";
 
-// One distinct identifier of the whole census. Ranks by count, then by the number of
-// files it occurs in (both descending), then by name.
-class Word : public tovNamedObj {
+// Buckets of the census's table: a prime near the half million distinct identifiers
+// of a large corpus (the system headers), so that chains stay about one entry long.
+// The per-file table is sized for the largest single files.
+constexpr int censusBuckets = 524287;
+constexpr int fileBuckets = 4093;
+
+// FNV-1a over the identifier's bytes: the hash both tables find words by.
+std::uint32_t textHash(const char* text, std::size_t length) {
+    std::uint32_t h = 2166136261u;
+    for (std::size_t i = 0; i < length; ++i) h = (h ^ static_cast<unsigned char>(text[i])) * 16777619u;
+    return h;
+}
+
+// One distinct identifier of the file being counted: a view of the file's buffer,
+// its hash and its count, carved from the scratch pool; an automatic one is the key
+// that both tables are searched with.
+class FileWord : public tovObject {
 public:
-    explicit Word(const tovString& name) : tovNamedObj(name) {}
+    FileWord(const char* text, std::size_t length, std::uint32_t hash)
+        : _text(text), _length(length), _hash(hash) {}
+    TOV_OBJECT_OPERATORS(FileWord)
+
+    // Makes an automatic key stand for another text.
+    void set(const char* text, std::size_t length, std::uint32_t hash) {
+        _text = text;
+        _length = length;
+        _hash = hash;
+    }
+
+    const char* text() const { return _text; }
+    std::size_t length() const { return _length; }
+    std::uint32_t fullHash() const { return _hash; }
+    int count = 0;
+
+    unsigned int hash(int n) const override {
+        // Once per occurrence and once per merge: with the two tables' bucket counts as
+        // constants, those divisions become multiplications.
+        if (n == fileBuckets) return _hash % fileBuckets;
+        if (n == censusBuckets) return _hash % censusBuckets;
+        return _hash % static_cast<unsigned int>(n);
+    }
+    bool isEqual(const tovObject& other) const override {
+        if (&other == this) return true;
+        if (!other.isA(fileWordClass)) return false;
+        const auto& k = static_cast<const FileWord&>(other);
+        return k._hash == _hash && k._length == _length && std::memcmp(k._text, _text, _length) == 0;
+    }
+    bool isA(const char* name) const override { return name == fileWordClass || tovObject::isA(name); }
+    const char* className() const override { return fileWordClass; }
+
+private:
+    const char* _text;
+    std::size_t _length;
+    std::uint32_t _hash;
+};
+
+// One distinct identifier of the whole census: a handle on its interned element, with
+// its counts. Equal to a FileWord of the same text, and to handles on its element.
+// Ranks by count, then by the number of files it occurs in (both descending), then by
+// name.
+class Word : public tovString {
+public:
+    explicit Word(tovStrElem* element) : tovString(element) {}
     TOV_OBJECT_OPERATORS(Word)
 
     int count() const { return _count; }
@@ -88,22 +181,36 @@ public:
         ++_files;
     }
 
+    // The hash of the text that FileWord keys carry, so that they find the word.
+    unsigned int hash(int n) const override {
+        const char* text = *this;
+        return textHash(text, std::strlen(text)) % static_cast<unsigned int>(n);
+    }
+    bool isEqual(const tovObject& other) const override {
+        if (&other == this) return true;
+        if (!other.isA(fileWordClass)) return tovString::isEqual(other);
+        const auto& k = static_cast<const FileWord&>(other);
+        // The element's text holds no zero byte: strncmp stops at its end, and the
+        // key's length must end there too.
+        const char* text = *this;
+        return std::strncmp(text, k.text(), k.length()) == 0 && text[k.length()] == '\0';
+    }
     int objcmp(const tovObject& other) const override {
         if (&other == this) return 0;
-        if (!other.isA(wordClass)) return tovNamedObj::objcmp(other);
+        if (!other.isA(wordClass)) return tovString::objcmp(other);
         const auto& w = static_cast<const Word&>(other);
         if (_count != w._count) return _count > w._count ? -1 : 1;
         if (_files != w._files) return _files > w._files ? -1 : 1;
-        return name().objcmp(w.name());
+        return tovString::objcmp(w);
     }
-    // The named object's line, followed by the counts.
+    // The handle's dump, followed by the counts.
     std::ostream& dump(std::ostream& os, int indent, int nl) const override {
-        tovNamedObj::dump(os, indent, 0);
+        tovString::dump(os, indent, 0);
         os << "count=" << _count << " files=" << _files;
         if (nl) os << std::endl;
         return os;
     }
-    bool isA(const char* name) const override { return name == wordClass || tovNamedObj::isA(name); }
+    bool isA(const char* name) const override { return name == wordClass || tovString::isA(name); }
     const char* className() const override { return wordClass; }
 
 private:
@@ -111,33 +218,70 @@ private:
     int _files = 0;
 };
 
-// One distinct identifier of the file being counted: scratch, carved from the
-// temporary pool and ended with it, without its destructor.
-class FileWord : public tovNamedObj {
-public:
-    explicit FileWord(const tovString& name) : tovNamedObj(name) {}
-    TOV_OBJECT_OPERATORS(FileWord)
-
-    int count = 0;
-
-    bool isA(const char* name) const override { return name == fileWordClass || tovNamedObj::isA(name); }
-    const char* className() const override { return fileWordClass; }
-};
+enum class Format { text, json };
 
 struct Options {
     int top = 20;
     bool report = false;
+    bool allText = false;
+    Format format = Format::text;
     std::vector<int> flags;
     bool dumpList = false;
     std::vector<std::string> inputs;
 };
 
-// Progress of a phase on standard error, shown only for more than 8 files. Error
-// messages first end the progress line, so that they stand on lines of their own.
+// How errors about files are written: set once the options are read.
+bool jsonErrors = false;
+
+// `text` as a JSON string, quotes included. Valid UTF-8 passes through; a byte that
+// is not part of a valid sequence is written as \u00XX, the character of its value.
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    const auto* b = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char c = b[i];
+        char escape[8];
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7f) {
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            // The length of a well-formed sequence led by c (RFC 3629), else 0.
+            std::size_t len = 0;
+            unsigned char lo = 0x80, hi = 0xbf;
+            if (c >= 0xc2 && c <= 0xdf) len = 2;
+            if (c >= 0xe0 && c <= 0xef) len = 3, lo = c == 0xe0 ? 0xa0 : 0x80, hi = c == 0xed ? 0x9f : 0xbf;
+            if (c >= 0xf0 && c <= 0xf4) len = 4, lo = c == 0xf0 ? 0x90 : 0x80, hi = c == 0xf4 ? 0x8f : 0xbf;
+            bool valid = len != 0 && i + len <= n && b[i + 1] >= lo && b[i + 1] <= hi;
+            for (std::size_t k = 2; valid && k < len; ++k) valid = b[i + k] >= 0x80 && b[i + k] <= 0xbf;
+            if (valid) {
+                out.append(text.data() + i, len);
+                i += len;
+                continue;
+            }
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        }
+        ++i;
+    }
+    return out + '"';
+}
+
+// Progress on standard error: only for more than 8 files and only on a terminal, so
+// that a log gets no carriage returns. Error messages first end the progress line,
+// so that they stand on lines of their own.
 class Progress {
 public:
     Progress(const char* phase, std::size_t total)
-        : _phase(phase), _total(total), _step(total / 100 ? total / 100 : 1), _show(total > 8) {}
+        : _phase(phase),
+          _total(total),
+          _step(total / 100 ? total / 100 : 1),
+          _show(total > 8 && isatty(STDERR_FILENO)) {}
     // Redraws the line about a hundred times per phase, and always at the end.
     void update(std::size_t done) {
         if (!_show || (done % _step && done != _total)) return;
@@ -159,7 +303,10 @@ private:
 };
 
 void fail(const std::string& what, const std::string& reason) {
-    std::cerr << "census: " << what << ": " << reason << '\n';
+    if (jsonErrors)
+        std::cerr << "{\"file\": " << jsonString(what) << ", \"error\": " << jsonString(reason) << "}\n";
+    else
+        std::cerr << "census: " << what << ": " << reason << '\n';
 }
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -213,6 +360,15 @@ Options parseOptions(int argc, char** argv) {
             std::exit(0);
         } else if (name == "--report" && !hasValue) {
             opt.report = true;
+        } else if (name == "--text" && !hasValue) {
+            opt.allText = true;
+        } else if (name == "--format") {
+            if (needValue() == "text")
+                opt.format = Format::text;
+            else if (value == "json")
+                opt.format = Format::json;
+            else
+                usageError("bad format '" + value + "' (text or json)");
         } else if (name == "--top") {
             const long long n = parseNumber(needValue().c_str(), 0, INT_MAX);
             if (n < 0) usageError("bad number for --top: '" + value + "'");
@@ -300,10 +456,12 @@ bool listInputs(const Options& opt, std::vector<std::string>& files) {
 // What readFile returns for a path that names something other than a regular file.
 constexpr int notRegular = -1;
 
-// Reads the whole file into `text`; on failure returns the errno value, or notRegular.
+// Reads the whole file into `text`, replacing what it held (its capacity stays, so
+// one buffer serves every file); on failure returns the errno value, or notRegular.
 // Only regular files are read: opening a FIFO waits for a writer, and a device such as
 // /dev/zero never ends.
 int readFile(const std::string& path, std::string& text) {
+    text.clear();
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (!ec && !fs::is_regular_file(status)) return notRegular;  // else fopen tells why
@@ -318,74 +476,40 @@ int readFile(const std::string& path, std::string& text) {
     return err;
 }
 
-bool isIdentChar(unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-// Calls `use(text)` for every identifier of `data`, as a nul-terminated text.
-template <class Use>
-void forEachIdentifier(const std::string& data, Use use) {
-    std::string ident;
-    const std::size_t size = data.size();
-    std::size_t i = 0;
-    while (i < size) {
-        const auto c = static_cast<unsigned char>(data[i]);
-        if (!isIdentChar(c)) {
-            ++i;
-            continue;
-        }
-        const std::size_t start = i;
-        while (i < size && isIdentChar(static_cast<unsigned char>(data[i]))) ++i;
-        if (c >= '0' && c <= '9') continue;  // a number, or a word glued to one
-        ident.assign(data, start, i - start);
-        use(ident.c_str());
-    }
-}
-
-// The census: one Word per distinct identifier, found by its main-table name.
+// The census: one Word per distinct identifier.
 class Census {
 public:
-    // The pool is heap-made with its release flag set: tovLib::reset() destroys it,
-    // and with it the table, the words, their name handles and the table's nodes.
-    Census() : _pool(new tovPool), _words(new (_pool) tovHash<4191>) {}
+    // The pools are heap-made with their release flags set: tovLib::reset() destroys
+    // them, and with them the tables, the words and the tables' nodes.
+    Census()
+        : _pool(new tovPool),
+          _words(new (_pool) tovHash<censusBuckets>),
+          _scratch(new tovPool),
+          _fileWords(new (_scratch) tovHash<fileBuckets>) {}
 
-    // Counts one file in the temporary area, then merges its words into the census.
-    void countFile(const std::string& data) {
-        // The first file opens the temporary area in a new pool; later files reuse
-        // that pool, which tempReset() empties but keeps. A new pool per file would
-        // leave one emptied pool per file in the chain of pools until reset().
-        tovLib::tempInit(_scratch);
-        _scratch = tovStringTbl::tempTable()->getPool();
-        {
-            auto* fileWords = new (_scratch) tovHash<4191>;
-            forEachIdentifier(data, [&](const char* text) {
-                const tovString key(text);  // interned in the temporary table
-                auto* w = static_cast<FileWord*>(fileWords->find(key));
-                if (!w) {
-                    w = new (_scratch) FileWord(key);
-                    fileWords->add(*w);
-                }
-                ++w->count;
-                ++_identifiers;
-            });
-            tovStringTbl* mainTable = tovStringTbl::establish(nullptr);
-            for (tovIterPtr it(fileWords); it; it++) {
-                const auto& fw = static_cast<const FileWord&>(it());
-                // A handle on the main table's element: made with the text, a handle
-                // would go to the temporary table, which is open.
-                const tovString key(&mainTable->addStrElem(fw.name()));
-                auto* w = static_cast<Word*>(_words->find(key));
-                if (!w) {
-                    w = new (_pool) Word(key);
-                    _words->add(*w);  // the table's reference keeps it
-                }
-                w->addFile(fw.count);
+    // Counts one file's identifiers in the per-file table, then merges its words into
+    // the census. `code`: read it as C-family code rather than as text.
+    void countFile(const std::string& data, bool code) {
+        FileWord key(nullptr, 0, 0);
+        censusScan::scan(data.data(), data.data() + data.size(), code, [&](const char* text, std::size_t n) {
+            key.set(text, n, textHash(text, n));
+            auto* w = static_cast<FileWord*>(_fileWords->find(key));
+            if (!w) {
+                w = new (_scratch) FileWord(text, n, key.fullHash());
+                _fileWords->add(*w);
             }
-            // The iterator came from the temporary pool as well; it is gone here.
+            ++w->count;
+            ++_identifiers;
+        });
+        for (tovIterPtr it(_fileWords); it; it++) {
+            const auto& fw = static_cast<const FileWord&>(it());
+            auto* w = static_cast<Word*>(_words->find(fw));
+            if (!w) w = addWord(fw);
+            w->addFile(fw.count);
         }
-        // Ends the temporary table, its strings, the per-file table and its words,
-        // all without destructors.
-        tovLib::tempReset();
+        // The file's words leave with the table's references; their memory and the
+        // nodes' wait in the scratch pool's recycled lists for the next file.
+        _fileWords->removeAll();
     }
 
     // The `top` best words into `ranking`, in rank order. The list never holds more
@@ -407,6 +531,15 @@ public:
     int distinct() const { return _words->count(); }
 
 private:
+    // A new word for the text of `fw`, interned in the main table.
+    Word* addWord(const FileWord& fw) {
+        _name.assign(fw.text(), fw.length());
+        tovStrElem& element = tovStringTbl::establish(nullptr)->addStrElem(_name.c_str());
+        auto* w = new (_pool) Word(&element);
+        _words->add(*w);  // the table's reference keeps it
+        return w;
+    }
+
     static Word* lastOf(const tovSList& list) {
         Word* last = nullptr;
         for (tovIterPtr it(list); it; it++) last = &static_cast<Word&>(it());
@@ -414,15 +547,44 @@ private:
     }
 
     tovPool* _pool;
-    tovHash<4191>* _words;
-    tovPool* _scratch = nullptr;
+    tovHash<censusBuckets>* _words;
+    tovPool* _scratch;
+    tovHash<fileBuckets>* _fileWords;
+    std::string _name;  // the text of a new word, nul-terminated for interning
     long long _identifiers = 0;
 };
+
+void printText(const Census& census, int filesRead, const tovSList& ranking) {
+    std::cout << "census: " << filesRead << " files, " << census.identifiers() << " identifiers, "
+              << census.distinct() << " distinct\n"
+              << headerLine;
+    int rank = 0;
+    for (tovIterPtr it(ranking); it; it++) {
+        const auto& w = static_cast<const Word&>(it());
+        char numbers[48];
+        std::snprintf(numbers, sizeof numbers, rowFormat, ++rank, w.count(), w.files());
+        std::cout << numbers << w.view() << '\n';
+    }
+}
+
+void printJson(const Census& census, int filesRead, const tovSList& ranking) {
+    std::cout << "{\"files\": " << filesRead << ", \"identifiers\": " << census.identifiers()
+              << ", \"distinct\": " << census.distinct() << ", \"ranking\": [";
+    int rank = 0;
+    for (tovIterPtr it(ranking); it; it++) {
+        const auto& w = static_cast<const Word&>(it());
+        std::cout << (rank ? ",\n" : "\n");
+        std::cout << "  {\"rank\": " << ++rank << ", \"count\": " << w.count() << ", \"files\": " << w.files()
+                  << ", \"identifier\": " << jsonString(w.view()) << '}';
+    }
+    std::cout << (rank ? "\n]}\n" : "]}\n");
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const Options opt = parseOptions(argc, argv);
+    jsonErrors = opt.format == Format::json;
 
     tovLib::init(true);
     for (int f : opt.flags) tovLib::set(f);
@@ -430,45 +592,32 @@ int main(int argc, char** argv) {
     std::ostringstream timing;
     if (opt.report) tovLib::startTimer();
 
-    std::vector<std::string> paths;
-    bool ok = listInputs(opt, paths);
-
-    // Reading: every file into memory first, so the counting phase is timed alone.
-    std::vector<std::string> texts;
-    int filesRead = 0;
-    {
-        Progress progress("reading", paths.size());
-        std::string text;
-        for (std::size_t i = 0; i < paths.size(); ++i) {
-            text.clear();
-            if (const int err = readFile(paths[i], text)) {
-                progress.breakLine();
-                fail(paths[i], err == notRegular ? "not a regular file" : std::strerror(err));
-                ok = false;
-            } else {
-                texts.push_back(std::move(text));
-                text = std::string();
-                ++filesRead;
-            }
-            progress.update(i + 1);
-        }
-        progress.finish();
-    }
-    if (opt.report) tovLib::sectionTimer(timing, "reading");
-
+    bool ok = true;
     {
         Census census;
+        std::vector<std::string> paths;
+        ok = listInputs(opt, paths);
+
+        // Each file is counted as soon as it is read, in one buffer that every file
+        // reuses: only one file's text is held at a time.
+        int filesRead = 0;
         {
-            Progress progress("counting", texts.size());
-            for (std::size_t i = 0; i < texts.size(); ++i) {
-                census.countFile(texts[i]);
+            Progress progress("counting", paths.size());
+            std::string text;
+            for (std::size_t i = 0; i < paths.size(); ++i) {
+                if (const int err = readFile(paths[i], text)) {
+                    progress.breakLine();
+                    fail(paths[i], err == notRegular ? "not a regular file" : std::strerror(err));
+                    ok = false;
+                } else {
+                    census.countFile(text, !opt.allText && censusScan::isCFamily(paths[i]));
+                    ++filesRead;
+                }
                 progress.update(i + 1);
             }
             progress.finish();
         }
-        texts.clear();
-        texts.shrink_to_fit();
-        if (opt.report) tovLib::sectionTimer(timing, "counting");
+        if (opt.report) tovLib::sectionTimer(timing, "reading and counting");
 
         // An automatic list: its nodes lie in the census pool and its destructor gives
         // their references back before that pool goes.
@@ -476,16 +625,10 @@ int main(int argc, char** argv) {
         census.rank(ranking, opt.top);
         if (opt.report) tovLib::sectionTimer(timing, "ranking");
 
-        std::cout << "census: " << filesRead << " files, " << census.identifiers() << " identifiers, "
-                  << census.distinct() << " distinct\n"
-                  << headerLine;
-        int rank = 0;
-        for (tovIterPtr it(ranking); it; it++) {
-            const auto& w = static_cast<const Word&>(it());
-            char numbers[48];
-            std::snprintf(numbers, sizeof numbers, rowFormat, ++rank, w.count(), w.files());
-            std::cout << numbers << static_cast<const char*>(w.name()) << '\n';
-        }
+        if (opt.format == Format::json)
+            printJson(census, filesRead, ranking);
+        else
+            printText(census, filesRead, ranking);
         if (opt.dumpList) ranking.dump(std::cout, 0, 1);
         if (opt.report) {
             tovPool::printAll(std::cout);
@@ -496,7 +639,7 @@ int main(int argc, char** argv) {
     }
 
     // Everything the library holds goes at once: the main pool is emptied, the census
-    // pool and the temporary pool are destroyed.
+    // pool and the scratch pool are destroyed.
     tovLib::reset();
     return ok ? 0 : 1;
 }

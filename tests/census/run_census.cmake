@@ -8,7 +8,8 @@
 # EXPECTED must equal the whole standard output; OUT and ERR must match standard
 # output and standard error ("." also matches a newline); NOT_OUT must not match
 # standard output. The program runs in this script's directory, so ARGS can name the
-# inputs relative to it.
+# inputs relative to it. With CENSUS_UPDATE=1 in the environment the output is first
+# written to EXPECTED: review the difference before committing it.
 
 string(REPLACE "|" ";" _emulator "${EMULATOR}")
 string(REPLACE "|" ";" _args "${ARGS}")
@@ -22,6 +23,10 @@ execute_process(
 set(_failed "")
 if(NOT "${_rc}" STREQUAL "${RC}")
   string(APPEND _failed "exit status ${_rc}, expected ${RC}\n")
+endif()
+if(DEFINED EXPECTED AND "$ENV{CENSUS_UPDATE}" STREQUAL "1")
+  file(WRITE "${EXPECTED}" "${_out}")
+  message(STATUS "wrote ${EXPECTED}")
 endif()
 if(DEFINED EXPECTED)
   file(READ "${EXPECTED}" _want)

@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+"""Census runs that a CMake script cannot drive: JSON checked with a real parser, and
+standard error on a terminal.
+
+    census_test.py CASE CENSUS EMULATOR WORKDIR
+
+CASE is json, terminal or vanishing; EMULATOR is a command joined with "|" (empty for
+none); the program runs in this script's directory, WORKDIR takes made inputs.
+"""
+import json
+import os
+import pty
+import shutil
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def run(cmd, stderr):
+    """Runs cmd with stderr going to `stderr`: "pipe", "file" or "terminal". Returns the
+    exit status, standard output and standard error as bytes."""
+    if stderr == "terminal":
+        master, slave = pty.openpty()
+        proc = subprocess.Popen(cmd, cwd=HERE, stdout=subprocess.PIPE, stderr=slave)
+        os.close(slave)
+        err = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # EIO: the program has closed the terminal
+                break
+            if not chunk:
+                break
+            err += chunk
+        os.close(master)
+        out = proc.stdout.read()
+        return proc.wait(), out, err
+    if stderr == "file":
+        with open(os.path.join(WORKDIR, "stderr"), "w+b") as f:
+            proc = subprocess.run(cmd, cwd=HERE, stdout=subprocess.PIPE, stderr=f)
+            f.seek(0)
+            return proc.returncode, proc.stdout, f.read()
+    proc = subprocess.run(cmd, cwd=HERE, capture_output=True)
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+def check(condition, what, *details):
+    if not condition:
+        sys.exit("FAILED: " + what + "".join("\n--- " + repr(d) for d in details))
+
+
+# File names and what they become once written as JSON and parsed back: valid UTF-8
+# stays, every other byte becomes the character of its value.
+ODD_NAMES = [
+    (b'missing "quoted" back\\slash\ttab\x01.txt', 'missing "quoted" back\\slash\ttab\x01.txt'),
+    (b"missing caf\xc3\xa9.txt", "missing caf\u00e9.txt"),
+    (b"missing \xff\xfe.txt", "missing \u00ff\u00fe.txt"),
+    (b"missing \xed\xa0\x80.txt", "missing \u00ed\u00a0\u0080.txt"),  # an encoded surrogate
+    (b"missing \xe2\x82.txt", "missing \u00e2\u0082.txt"),  # a sequence cut short
+]
+
+
+def case_json():
+    # The JSON, parsed, must give back exactly the text output of the same census; the
+    # errors are one JSON object per line, naming each file as it was given.
+    files = ["data/alpha.txt", "data/beta.txt", "data/gamma.txt"]
+    status, out, err = run(CENSUS + ["--format", "json", "--top", "5"] + files
+                           + [name for name, _ in ODD_NAMES], "pipe")
+    check(status == 1, "exit status 1", status, err)
+    doc = json.loads(out)
+    check(list(doc) == ["files", "identifiers", "distinct", "ranking"], "the object's keys", doc)
+    text = f"census: {doc['files']} files, {doc['identifiers']} identifiers, {doc['distinct']} distinct\n"
+    text += "rank  count  files  identifier\n"
+    for rank, row in enumerate(doc["ranking"], 1):
+        check(row["rank"] == rank, "ranks in order", row)
+        text += f"{row['rank']:4d}{row['count']:7d}{row['files']:7d}  {row['identifier']}\n"
+    with open(os.path.join(HERE, "expected_top5.txt")) as f:
+        check(text == f.read(), "the JSON ranking is the text ranking", text)
+    errors = [json.loads(line) for line in err.decode("utf-8").splitlines()]
+    check(errors == [{"file": name, "error": "No such file or directory"} for _, name in ODD_NAMES],
+          "one JSON error per missing file", errors)
+    # An empty ranking is still one valid object.
+    status, out, _ = run(CENSUS + ["--format=json", "--top", "0", "data"], "pipe")
+    check(status == 0 and json.loads(out)["ranking"] == [], "an empty ranking", out)
+
+
+def case_terminal():
+    # Progress only on a terminal: redrawn in place, ended by a newline; none into a
+    # file. Standard output is the same either way.
+    args = CENSUS + ["--top", "1"] + ["data/alpha.txt"] * 9
+    status, out, err = run(args, "terminal")
+    check(status == 0, "exit status 0", status, err)
+    check(err.startswith(b"\rcensus: counting 1/9 files\rcensus: counting 2/9 files")
+          and err.endswith(b"\rcensus: counting 9/9 files\r\n"), "progress on a terminal", err)
+    status, plain, err = run(args, "file")
+    check(status == 0 and err == b"" and plain == out, "no progress into a file", err, plain, out)
+
+
+def case_vanishing():
+    # A file that disappears after census has listed it and before it reads it: census
+    # names it on standard error, exits with status 1 and prints the census of the
+    # files it could read. The first progress on the terminal comes once the walk has
+    # listed every file and a.txt is counted; the z*.txt files are deleted then, while
+    # census reads the large b*.txt files. That races census, so a run where it read
+    # every file first is repeated; every run must account for each listed file.
+    tree = os.path.join(WORKDIR, "vanishing")
+    shutil.rmtree(tree, ignore_errors=True)
+    os.makedirs(tree)
+    with open(os.path.join(tree, "a.txt"), "w") as f:
+        f.write("kiwi\n")
+    for i in range(1, 5):
+        with open(os.path.join(tree, f"b{i}.txt"), "w") as f:
+            f.write("kiwi apple " * 200000 + "\n")
+    listed = 55
+    expected = b"rank  count  files  identifier\n   1 800001      5  kiwi\n   2 800000      4  apple\n"
+    for attempt in range(1, 21):
+        for i in range(10, 60):
+            with open(os.path.join(tree, f"z{i}.txt"), "w") as f:
+                f.write("pear\n")
+        master, slave = pty.openpty()
+        proc = subprocess.Popen(CENSUS + ["--top", "2", tree], cwd=HERE, stdout=subprocess.PIPE,
+                                stderr=slave)
+        os.close(slave)
+        err = os.read(master, 4096)
+        for i in range(10, 60):
+            os.remove(os.path.join(tree, f"z{i}.txt"))
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            err += chunk
+        os.close(master)
+        out = proc.stdout.read()
+        status = proc.wait()
+        head, _, rest = out.partition(b"\n")
+        check(rest == expected and head.startswith(b"census: "), "the census of the files read", out, err)
+        read = int(head.split()[1])
+        missing = err.count(b".txt: No such file or directory")
+        check(read + missing == listed, f"{read} read and {missing} missing of {listed} listed", err)
+        if missing:
+            check(status == 1, f"status 1 with {missing} files missing", status)
+            print(f"attempt {attempt}: {missing} of {listed} files vanished before census read them")
+            return
+        check(status == 0, "status 0 when every file was read", status, err)
+    sys.exit(f"FAILED: in 20 runs census read every file before the deletion")
+
+
+if __name__ == "__main__":
+    case, program, emulator, WORKDIR = sys.argv[1:5]
+    CENSUS = [part for part in emulator.split("|") if part] + [program]
+    os.makedirs(WORKDIR, exist_ok=True)
+    {"json": case_json, "terminal": case_terminal, "vanishing": case_vanishing}[case]()

@@ -1,0 +1,1 @@
+int four; char c = 'x

@@ -1,0 +1,3 @@
+int one;
+/* a comment left open, int lost;
+*

@@ -1,0 +1,1 @@
+int five; auto r = R"end(a raw string left open )end int lost; )en
