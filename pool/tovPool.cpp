@@ -1,6 +1,7 @@
 // tovPool: blocks, recycled elements, first-fit free segments with merging.
 #include "pool/tovPool.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -111,8 +112,7 @@ void* tovPool::carve(std::size_t r) {
                 // The remainder fits its own size exactly, which the whole segment may
                 // not have: that class's hint must not have passed it.
                 const std::size_t c = (size - r) / 8;
-                if (size - r < smallLimit && _fit[c] && _fit[c] != &_free && addr(_fit[c]) >= addr(s))
-                    _fit[c] = link;
+                if (size - r < smallLimit && addr(_fit[c]) >= addr(s)) _fit[c] = hintAt(link);
             } else {
                 continue;
             }
@@ -135,8 +135,8 @@ void* tovPool::carve(std::size_t r) {
 void tovPool::leaveCarved(const Segment* s, Segment** link) {
     _fitsBelow = 0;
     auto leave = [&](Segment**& hint) {
-        if (hint == &s->next) hint = link;
-        if (hint && hint != &_free && addr(hint) > _fitsBelow) _fitsBelow = addr(hint);
+        if (hint == &s->next) hint = hintAt(link);
+        if (addr(hint) > _fitsBelow) _fitsBelow = addr(hint);
     };
     for (unsigned long long used = _fitsInUse; used; used &= used - 1)
         leave(_fit[static_cast<std::size_t>(__builtin_ctzll(used))]);
@@ -148,7 +148,7 @@ void tovPool::leaveCarved(const Segment* s, Segment** link) {
 // it starts again from `link`, ahead of which nothing changed.
 void tovPool::rewindFits(Segment** link, const void* changed) {
     auto rewind = [&](Segment**& hint) {
-        if (hint && hint != &_free && addr(hint) >= addr(changed)) hint = link;
+        if (addr(hint) >= addr(changed)) hint = hintAt(link);
     };
     for (unsigned long long used = _fitsInUse; used; used &= used - 1)
         rewind(_fit[static_cast<std::size_t>(__builtin_ctzll(used))]);
@@ -173,7 +173,7 @@ void tovPool::addblock(std::size_t size) {
         _arenas = new (::operator new(size)) Arena{_arenas, size};
         _arenaNext = reinterpret_cast<char*>(_arenas + 1);
         _arenaRoom = size - sizeof(Arena);
-        _arenaGrow = grow < largestArena ? 2 * grow : grow;
+        _arenaGrow = std::min(2 * grow, largestArena);
     }
     char* const mem = _arenaNext;
     _arenaNext = mem + need;

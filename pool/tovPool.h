@@ -329,11 +329,15 @@ private:
     void freeLarge(void* p, std::size_t rounded);
     void rewindFits(Segment** link, const void* changed);
     static Segment* segmentAt(Segment** link);
+    /// A hint for `link`: null stands for the head of the free list, so that a hint is
+    /// always null or the link field of a segment.
+    Segment** hintAt(Segment** link) { return link == &_free ? nullptr : link; }
     void setFit(std::size_t k, Segment** link) {
-        _fit[k] = link;
-        if (k < sizeClasses && link) _fitsInUse |= 1ull << k;
-        if (link != &_free && reinterpret_cast<std::uintptr_t>(link) > _fitsBelow)
-            _fitsBelow = reinterpret_cast<std::uintptr_t>(link);
+        Segment** const hint = hintAt(link);
+        _fit[k] = hint;
+        if (k < sizeClasses) _fitsInUse |= static_cast<unsigned long long>(hint != nullptr) << k;
+        const auto at = reinterpret_cast<std::uintptr_t>(hint);
+        if (at > _fitsBelow) _fitsBelow = at;
     }
     void leaveCarved(const Segment* s, Segment** link);
     /// A link of the free list, `_free` or the next field of a segment: its target, and

@@ -53,16 +53,16 @@ bool tovPool::verify() const {
     // ahead of it fits its class, and the classes with a hint are marked in use.
     for (std::size_t k = 0; k <= sizeClasses; ++k) {
         Segment* const* const hint = _fit[k];
-        if (k < sizeClasses) ok &= !hint || ((_fitsInUse >> k) & 1) != 0;
+        if (k < sizeClasses) ok &= (hint == nullptr) | (((_fitsInUse >> k) & 1) != 0);
         if (!hint) continue;
         const std::size_t r = k < sizeClasses ? 8 * k : smallLimit;
         Segment* const* link = &_free;
         for (const Segment* s; link != hint && (s = follow(link)) != nullptr; link = &s->next) {
             const std::size_t size = peek(s->size);
-            ok &= k == sizeClasses ? size < smallLimit : size != r && (size < r || size - r < headerSize);
+            const bool fitsSmall = (size == r) | ((size > r) & (size - r >= headerSize));
+            ok &= !(k == sizeClasses ? size >= smallLimit : fitsSmall);
         }
-        ok &= link == hint;
-        ok &= hint == &_free || addr(hint) <= _fitsBelow;
+        ok &= (link == hint) & (addr(hint) <= _fitsBelow);
     }
 
     // Recycled elements: class i holds elements of 8 x i bytes; class 0 stays empty.

@@ -101,7 +101,10 @@ TEST(Pool, BlockSizes) {
     EXPECT_EQ(q.ablocks(), 2u);
     EXPECT_EQ(q.umem(), 2u * 7992);
     heapFault::failAt(0);
-    EXPECT_THROW(q.alloc(std::numeric_limits<std::size_t>::max() - 3), std::bad_alloc);
+    // Sizes that cannot be rounded, or that leave no room for a block's record and the
+    // heap allocation's header.
+    for (std::size_t below : {3, 15, 31})
+        EXPECT_THROW(q.alloc(std::numeric_limits<std::size_t>::max() - below), std::bad_alloc);
     EXPECT_EQ(heapFault::calls(), 0u);
     EXPECT_EQ(q.amem(), 2 * block);
 }
@@ -199,6 +202,25 @@ TEST(Pool, VerifySeesCorruption) {
         EXPECT_FALSE(p.verify()) << "free segment of " << wrong << " bytes";
     }
     rest->size = 8000 - 600;
+    EXPECT_TRUE(p.verify());
+    p.release();
+
+    // A first-fit hint passes a segment that fits its class, or is no longer on the list.
+    void* small = p.alloc(1000);
+    p.alloc(600);
+    p.free(small, 1000);  // a 1000-byte segment ahead of the rest of the block
+    p.alloc(1000 - 16);   // 984 leaves 16 behind, which 24-byte requests skip
+    p.alloc(24);          // its hint now lies past the 16 bytes
+    auto* gap = reinterpret_cast<Header*>(at(small, 1000 - 16));
+    ASSERT_EQ(gap->size, 16u);
+    EXPECT_TRUE(p.verify());
+    gap->size = 24;
+    EXPECT_FALSE(p.verify());
+    gap->size = 16;
+    void* const next = gap->next;
+    gap->next = nullptr;  // the list ends before the hint
+    EXPECT_FALSE(p.verify());
+    gap->next = next;
     EXPECT_TRUE(p.verify());
 }
 

@@ -297,7 +297,7 @@ TEST_F(Strings, TextIndexLeavesWithItsTableAndPool) {
     for (int cycle = 0; cycle < 3; ++cycle) {
         tovLib::tempInit(nullptr);
         intern(300);
-        tovLib::tempReset();
+        if (cycle < 2) tovLib::tempReset();  // the last area is still open at reInit
     }
     tovLib::reInit(true);
     EXPECT_EQ(heapFault::live(), settled);
