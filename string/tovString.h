@@ -32,6 +32,7 @@ public:
     /// Makes this handle refer to `other`'s element; its own pool and count stay, as for
     /// every tovObject. A handle owns nothing, so moving is copying; assigning a handle
     /// to itself changes nothing.
+    // NOLINTNEXTLINE(bugprone-unhandled-self-assignment,cert-oop54-cpp): copies one pointer
     tovString& operator=(const tovString& other) noexcept {
         _elem = other._elem;
         return *this;

@@ -126,7 +126,9 @@ bool tovStringIndex::added(const tovObject& o, unsigned int b, std::uint32_t h) 
 
 bool tovStringIndex::addedNew(tovStrElem& e, std::uint32_t h) {
     // At most half full, so that a search for a missing text ends soon.
-    if (2 * (_size + 1) > (_slots ? _mask + 1 : 0) && !grow()) return false;
+    if (!_slots || 2 * (_size + 1) > _mask + 1) {
+        if (!grow()) return false;
+    }
     std::size_t i = home(h);
     while (_slots[i].elem) i = (i + 1) & _mask;
     _slots[i] = Slot{&e, h};
