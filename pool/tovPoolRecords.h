@@ -9,8 +9,9 @@
 // A block's record lies right behind the block's bytes: the pool counts and hands out
 // the bytes alone, so a block can still go whole to a request of exactly its size, and
 // the record keeps blocks that share a heap allocation from touching (free segments
-// never merge across blocks).
-struct tovPool::Block {
+// never merge across blocks). Its size is a multiple of 8, so that the next block cut
+// behind it is 8-aligned on 32-bit targets too.
+struct alignas(8) tovPool::Block {
     Block* next;
     void* addr;
     std::size_t size;
@@ -19,7 +20,7 @@ struct tovPool::Block {
 // Blocks are cut, in order, from heap allocations (arenas) that grow geometrically. An
 // arena starts with this header; releasing the pool gives each arena back in one heap
 // call, without visiting its blocks.
-struct tovPool::Arena {
+struct alignas(8) tovPool::Arena {
     Arena* next;
     std::size_t size;  // the whole allocation, header included
 };

@@ -103,7 +103,7 @@ TEST(Pool, BlockSizes) {
     heapFault::failAt(0);
     // Sizes that cannot be rounded, or that leave no room for a block's record and the
     // heap allocation's header.
-    for (std::size_t below : {3, 15, 31})
+    for (std::size_t below : {std::size_t{3}, std::size_t{15}, 7 + (3 * sizeof(void*) + 7) / 8 * 8})
         EXPECT_THROW(q.alloc(std::numeric_limits<std::size_t>::max() - below), std::bad_alloc);
     EXPECT_EQ(heapFault::calls(), 0u);
     EXPECT_EQ(q.amem(), 2 * block);
