@@ -149,9 +149,11 @@ struct tovRangeAccess {
     }
 };
 
-/// A forward iterator over the nodes of a FIFO, list or sorted list, from its first
-/// node; what the protocol's iterator visits, without it. Default-made, the end.
-class tovNodeIter {
+/// What the node walks share: a forward iterator standing on a node (null: the end),
+/// its element, equality by node, and the post-increment. `Walk` steps with its own
+/// pre-increment.
+template <class Walk>
+class tovNodeWalk {
 public:
     using iterator_category = std::forward_iterator_tag;  ///< Several passes.
     using value_type = tovObject;                         ///< The elements.
@@ -159,85 +161,69 @@ public:
     using pointer = tovObject*;                           ///< What operator-> gives.
     using reference = tovObject&;                         ///< What operator* gives.
 
-    /// The end.
-    tovNodeIter() noexcept = default;
-    /// The element of `node` and those behind it; null is the end.
-    explicit tovNodeIter(const tovLinkObj* node) noexcept : _node(node) {}
     /// The current element; not at the end.
     tovObject& operator*() const noexcept { return _node->getObj(); }
     /// The current element; not at the end.
     tovObject* operator->() const noexcept { return &_node->getObj(); }
+    /// Steps, returning the iterator as it was.
+    Walk operator++(int) noexcept {
+        Walk before = static_cast<Walk&>(*this);
+        ++static_cast<Walk&>(*this);
+        return before;
+    }
+    /// Equal when on the same node, or both at the end.
+    friend bool operator==(const Walk& a, const Walk& b) noexcept { return a._node == b._node; }
+    /// The negation of ==.
+    friend bool operator!=(const Walk& a, const Walk& b) noexcept { return a._node != b._node; }
+
+protected:
+    /// The node the walk stands on; null at the end.
+    const tovLinkObj* _node = nullptr;
+};
+
+/// A forward iterator over the nodes of a FIFO, list or sorted list, from its first
+/// node; what the protocol's iterator visits, without it. Default-made, the end.
+class tovNodeIter : public tovNodeWalk<tovNodeIter> {
+public:
+    /// The end.
+    tovNodeIter() noexcept = default;
+    /// The element of `node` and those behind it; null is the end.
+    explicit tovNodeIter(const tovLinkObj* node) noexcept { _node = node; }
     /// Steps to the following node; not at the end.
     tovNodeIter& operator++() noexcept {
         _node = _node->_next;
         return *this;
     }
-    /// Steps, returning the iterator as it was.
-    tovNodeIter operator++(int) noexcept {
-        tovNodeIter before = *this;
-        _node = _node->_next;
-        return before;
-    }
-    /// Equal when on the same node, or both at the end.
-    friend bool operator==(tovNodeIter a, tovNodeIter b) noexcept { return a._node == b._node; }
-    /// The negation of ==.
-    friend bool operator!=(tovNodeIter a, tovNodeIter b) noexcept { return a._node != b._node; }
-
-private:
-    const tovLinkObj* _node = nullptr;
+    using tovNodeWalk::operator++;
 };
 
 /// A forward iterator over the entries of a tovHash<N>, bucket by bucket and each
 /// bucket newest first, as tovHashIter walks it. Default-made, the end.
 template <int N>
-class tovHashNodeIter {
+class tovHashNodeIter : public tovNodeWalk<tovHashNodeIter<N>> {
 public:
-    using iterator_category = std::forward_iterator_tag;  ///< Several passes.
-    using value_type = tovObject;                         ///< The elements.
-    using difference_type = std::ptrdiff_t;               ///< A distance.
-    using pointer = tovObject*;                           ///< What operator-> gives.
-    using reference = tovObject&;                         ///< What operator* gives.
-
     /// The end.
     tovHashNodeIter() noexcept = default;
     /// The first entry of `table`.
     explicit tovHashNodeIter(const tovHash<N>& table) noexcept : _table(&table) { scanFrom(0); }
-    /// The current element; not at the end.
-    tovObject& operator*() const noexcept { return _node->getObj(); }
-    /// The current element; not at the end.
-    tovObject* operator->() const noexcept { return &_node->getObj(); }
     /// Steps along the chain, then on to the next non-empty bucket; not at the end.
     tovHashNodeIter& operator++() noexcept {
-        if (_node->_next)
-            _node = _node->_next;
+        if (this->_node->_next)
+            this->_node = this->_node->_next;
         else
             scanFrom(_bucket + 1);
         return *this;
     }
-    /// Steps, returning the iterator as it was.
-    tovHashNodeIter operator++(int) noexcept {
-        tovHashNodeIter before = *this;
-        ++*this;
-        return before;
-    }
-    /// Equal when on the same entry, or both at the end.
-    friend bool operator==(const tovHashNodeIter& a, const tovHashNodeIter& b) noexcept {
-        return a._node == b._node;
-    }
-    /// The negation of ==.
-    friend bool operator!=(const tovHashNodeIter& a, const tovHashNodeIter& b) noexcept {
-        return a._node != b._node;
-    }
+    using tovNodeWalk<tovHashNodeIter<N>>::operator++;
 
 private:
     void scanFrom(int bucket) noexcept {
         for (_bucket = bucket; _bucket < N; ++_bucket)
-            if ((_node = tovRangeAccess::head(*_table, _bucket))) return;
-        _node = nullptr;
+            if ((this->_node = tovRangeAccess::head(*_table, _bucket))) return;
+        this->_node = nullptr;
     }
 
     const tovHash<N>* _table = nullptr;
-    const tovLinkObj* _node = nullptr;
     int _bucket = N;
 };
 

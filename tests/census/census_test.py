@@ -17,6 +17,21 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
+def drain(master):
+    """Reads a terminal's master side until the program closes the terminal, and closes it."""
+    data = b""
+    while True:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:  # EIO: the program has closed the terminal
+            break
+        if not chunk:
+            break
+        data += chunk
+    os.close(master)
+    return data
+
+
 def run(cmd, stderr):
     """Runs cmd with stderr going to `stderr`: "pipe", "file" or "terminal". Returns the
     exit status, standard output and standard error as bytes."""
@@ -24,16 +39,7 @@ def run(cmd, stderr):
         master, slave = pty.openpty()
         proc = subprocess.Popen(cmd, cwd=HERE, stdout=subprocess.PIPE, stderr=slave)
         os.close(slave)
-        err = b""
-        while True:
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:  # EIO: the program has closed the terminal
-                break
-            if not chunk:
-                break
-            err += chunk
-        os.close(master)
+        err = drain(master)
         out = proc.stdout.read()
         return proc.wait(), out, err
     if stderr == "file":
@@ -125,15 +131,7 @@ def case_vanishing():
         err = os.read(master, 4096)
         for i in range(10, 60):
             os.remove(os.path.join(tree, f"z{i}.txt"))
-        while True:
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            err += chunk
-        os.close(master)
+        err += drain(master)
         out = proc.stdout.read()
         status = proc.wait()
         head, _, rest = out.partition(b"\n")
