@@ -78,8 +78,17 @@ structure, and `verify()` checks the invariant that keeps it exact.
   peer's node holds the cached hash and a short key inline. With the library's 4,191
   buckets, chains grow with the entries (about 24 per bucket at 100,000): choose a
   `tovHash<N>` with N at least the number of entries (P9).
-- P7 misses: each new text costs three carves (element, text, node), where the peer
-  makes one node that holds a short text inline.
+- P7 misses at 1,000 and 10,000 texts: each new text costs three carves (element, text,
+  node) from a pool that was just emptied, and the text index is made at 64 entries and
+  doubles from there, where the peer makes one node that holds a short text inline. From
+  100,000 texts on the peer's rehashing costs more and tovlib is ahead.
+- P10 memory: every distinct identifier lives twice, as an interned element with its
+  text and node in the main table (plus 16 bytes, at most half full, of the table's text
+  index) and as a counted word with its node in the census table, where the peer keeps
+  one node per identifier.
+- P3 fill and P6, P8 FIFO: figures on this shared machine move by a quarter or more
+  between identical runs; the library's small paths are unchanged (callgrind counts 13
+  instructions for an alloc and free pair before and after).
 - P8 FIFO: each element carries a counted reference, so every add and remove touches
   the element itself, which the peer's `std::list<T*>` never does.
 - P2 against boost::pool: boost's pools are fixed-size free lists without byte
