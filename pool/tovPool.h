@@ -165,7 +165,6 @@ public:
     static constexpr std::size_t sizeClasses = 64;
 
 private:
-    friend class tovStringTbl;
     struct Arena;
     struct Block;
     struct Segment;
@@ -313,16 +312,6 @@ private:
     [[gnu::noinline, gnu::cold]] void* allocPoisoning(std::size_t size) { return allocBody<true>(size); }
     [[gnu::noinline, gnu::cold]] void freePoisoning(void* p, std::size_t size) { freeBody<true>(p, size); }
     // GCOVR_EXCL_STOP
-
-    /// Whether `n` recycled elements of the class of `size` are waiting, so that taking
-    /// and giving back that many would leave the pool exactly as it is.
-    bool recycles(std::size_t size, int n) const {
-        const std::size_t r = rounded(size);
-        if (r >= smallLimit) return false;
-        const Element* e = _recycled[r / 8];
-        for (; e && n > 1; --n) e = peek(e->next);
-        return e != nullptr;
-    }
 
     void addblock(std::size_t size);
     void* carve(std::size_t rounded);
