@@ -114,7 +114,7 @@ void doAlloc(Model& m, std::size_t size) {
 
 // Left out of the coverage feedback: a byte loop that only ever matches says nothing
 // new, and comparing would cost the fuzzer more than the check itself.
-__attribute__((no_sanitize("coverage"))) bool intact(const Element& e) {
+FUZZ_NO_COVERAGE bool intact(const Element& e) {
     for (std::size_t i = 0; i < e.r; ++i)
         if (e.p[i] != e.fill) return false;
     return true;
