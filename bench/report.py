@@ -55,14 +55,17 @@ structure, and `verify()` checks the invariant that keeps it exact.
   the free list with no fitting segment ahead of it and below the bound, and the
   recorded last segment is the last. The pool fuzzer still predicts every address.
 - Strings (P7). A table of 64 entries or more keeps, beside its 4,191 chains and outside
-  the pools, an open-addressing index of its plain elements' full 32-bit text hashes:
-  the text is hashed once, for the bucket and for the index. A hit answers from the
-  index and gives the pool back exactly what a candidate element and its text would
-  have taken and returned; buckets holding objects of other classes take the full path
-  through the chain. The index is dropped when it cannot grow (the chains answer), when
-  its table is forgotten, and when its table's pool is released or destroyed. Invariant
-  checked by `verify()`: for each text the index holds the first plain element of that
-  text in its chain, and it counts the other objects of every bucket.
+  the pools, an open-addressing index of its plain elements' 32-bit text hashes, in
+  8-byte slots (on 64-bit targets the element's address with a 16-bit tag of the hash in
+  its unused top bits, the full hash computed again from the text when the index grows
+  or closes a gap): the text is hashed once, for the bucket and for the index. A hit
+  answers from the index and gives the pool back exactly what a candidate element and
+  its text would have taken and returned; buckets holding objects of other classes take
+  the full path through the chain. The index is dropped when it cannot grow (the chains
+  answer), when its table is forgotten, and when its table's pool is released or
+  destroyed. Invariant checked by `verify()`: for each text the index holds the first
+  plain element of that text in its chain, and it counts the other objects of every
+  bucket.
 - Containers (P8, P9, X1). A range-for over a `tovFifo`, `tovList`, `tovSList` or
   `tovHash<N>` of that exact static type follows the nodes: no iterator from the pool,
   no virtual call. `tovHash<N>` works for any N, so a client sizes a table for its
@@ -83,7 +86,7 @@ structure, and `verify()` checks the invariant that keeps it exact.
   doubles from there, where the peer makes one node that holds a short text inline. From
   100,000 texts on the peer's rehashing costs more and tovlib is ahead.
 - P10 memory: every distinct identifier lives twice, as an interned element with its
-  text and node in the main table (plus 16 bytes, at most half full, of the table's text
+  text and node in the main table (plus 8 bytes, at most half full, of the table's text
   index) and as a counted word with its node in the census table, where the peer keeps
   one node per identifier.
 - P3 fill and P6, P8 FIFO: figures on this shared machine move by a quarter or more

@@ -32,6 +32,7 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <tovlib.h>
@@ -108,10 +109,11 @@ const char* const usageText =
 const char* const wordClass = "censusWord";
 const char* const fileWordClass = "censusFileWord";
 
-// Buckets of the census's table: a prime near the half million distinct identifiers
-// of a large corpus (the system headers), so that chains stay about one entry long.
+// Buckets of the census's table: a prime near half the half million distinct
+// identifiers of a large corpus (the system headers). Chains of about two entries cost
+// a find little more than chains of one, and the buckets take 2 MiB rather than 4.
 // The per-file table is sized for the largest single files.
-constexpr int censusBuckets = 524287;
+constexpr int censusBuckets = 262139;
 constexpr int fileBuckets = 4093;
 
 // FNV-1a over the identifier's bytes: the hash both tables find words by.
@@ -374,7 +376,7 @@ Options parseOptions(int argc, char** argv) {
             if (n < 0) usageError("bad number for --top: '" + value + "'");
             opt.top = static_cast<int>(n);
         } else if (name == "--flags") {
-            const std::string list = needValue();
+            const std::string& list = needValue();
             std::size_t from = 0;
             for (;;) {
                 const std::size_t comma = list.find(',', from);
@@ -394,11 +396,13 @@ Options parseOptions(int argc, char** argv) {
     return opt;
 }
 
-// Every regular file under `dir`, recursively, appended to `out`. Symbolic links are
-// skipped: a link cycle cannot trap the walk, and a file reached through a link is
-// not counted twice. With `sourcesOnly`, only .h and .cpp files. Returns false when
-// part of the tree could not be read (reported on standard error).
-bool walk(const fs::path& dir, bool sourcesOnly, std::vector<fs::path>& out) {
+// Every regular file under `dir`, recursively, appended to `out` as its path's text
+// (a std::filesystem::path would also keep a list of its components, several times the
+// text's size, for every file of the tree). Symbolic links are skipped: a link cycle
+// cannot trap the walk, and a file reached through a link is not counted twice. With
+// `sourcesOnly`, only .h and .cpp files. Returns false when part of the tree could not
+// be read (reported on standard error).
+bool walk(const fs::path& dir, bool sourcesOnly, std::vector<std::string>& out) {
     bool ok = true;
     std::error_code ec;
     fs::directory_iterator it(dir, ec);
@@ -414,7 +418,7 @@ bool walk(const fs::path& dir, bool sourcesOnly, std::vector<fs::path>& out) {
             ok = walk(entry.path(), sourcesOnly, out) && ok;
         } else if (entry.is_regular_file(sec)) {
             const fs::path ext = entry.path().extension();
-            if (!sourcesOnly || ext == ".h" || ext == ".cpp") out.push_back(entry.path());
+            if (!sourcesOnly || ext == ".h" || ext == ".cpp") out.push_back(entry.path().native());
         }
     }
     if (ec) {
@@ -424,31 +428,41 @@ bool walk(const fs::path& dir, bool sourcesOnly, std::vector<fs::path>& out) {
     return ok;
 }
 
+// Whether path `a` comes before path `b` in the order of std::filesystem::path, for
+// the paths of one walk: they all start with the text of the walked directory, and past
+// it their components are joined by single separators. Then comparing component by
+// component is comparing the texts byte by byte (unsigned) with the separator below
+// every other byte: at the first difference, a separator ends a component that is a
+// prefix of the other path's component.
+bool pathBefore(const std::string& a, const std::string& b) {
+    const auto diff = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    if (diff.second == b.end()) return false;  // b is a prefix of a, or equal
+    if (diff.first == a.end()) return true;
+    auto rank = [](char c) { return c == '/' ? 0 : static_cast<unsigned char>(c); };
+    return rank(*diff.first) < rank(*diff.second);
+}
+
 // The files to read, in order: each argument's walk sorted by path, a file argument
 // as it is. Without an argument, the library's own sources.
 bool listInputs(const Options& opt, std::vector<std::string>& files) {
     bool ok = true;
-    auto addTree = [&](const fs::path& dir, bool sourcesOnly) {
-        std::vector<fs::path> found;
-        ok = walk(dir, sourcesOnly, found) && ok;
-        std::sort(found.begin(), found.end());
-        for (const fs::path& p : found) files.push_back(p.string());
-    };
+    auto sortFrom = [&](std::size_t first) { std::sort(files.begin() + first, files.end(), pathBefore); };
     if (opt.inputs.empty()) {
         const fs::path root = TOVLIB_SOURCE_DIR;
-        std::vector<fs::path> found;
         for (const char* sub : {"object", "pool", "container", "string", "lib", "examples"})
-            ok = walk(root / sub, true, found) && ok;
-        std::sort(found.begin(), found.end());
-        for (const fs::path& p : found) files.push_back(p.string());
+            ok = walk(root / sub, true, files) && ok;
+        sortFrom(0);
         return ok;
     }
     for (const std::string& input : opt.inputs) {
         std::error_code ec;
-        if (fs::is_directory(input, ec))
-            addTree(input, false);
-        else
+        if (fs::is_directory(input, ec)) {
+            const std::size_t first = files.size();
+            ok = walk(input, false, files) && ok;
+            sortFrom(first);
+        } else {
             files.push_back(input);
+        }
     }
     return ok;
 }
@@ -458,6 +472,8 @@ constexpr int notRegular = -1;
 
 // Reads the whole file into `text`, replacing what it held (its capacity stays, so
 // one buffer serves every file); on failure returns the errno value, or notRegular.
+// A file larger than the buffer gets a buffer of its own size, not one grown by
+// doubling while it is read.
 // Only regular files are read: opening a FIFO waits for a writer, and a device such as
 // /dev/zero never ends.
 int readFile(const std::string& path, std::string& text) {
@@ -468,6 +484,12 @@ int readFile(const std::string& path, std::string& text) {
     errno = 0;
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return errno ? errno : EIO;
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && st.st_size > 0 &&
+        static_cast<std::size_t>(st.st_size) > text.capacity()) {
+        std::string().swap(text);  // an empty string reserves exactly what it is asked
+        text.reserve(static_cast<std::size_t>(st.st_size));
+    }
     char buffer[65536];
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);

@@ -1,6 +1,7 @@
-// tovStringIndex: open addressing over the texts' full hashes, beside a table's chains.
+// tovStringIndex: open addressing over the texts' hashes, beside a table's chains.
 #include "string/tovStringIndex.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <typeinfo>
@@ -18,6 +19,57 @@ const char* textOf(const tovObject& o) { return static_cast<const tovStrElem&>(o
 std::uint32_t hashOf(const char* text) { return tovText::fullHash(text, std::strlen(text)); }
 
 }  // namespace
+
+#if UINTPTR_MAX > 0xFFFFFFFFu
+// Where pointers have 64 bits, the addresses a process is given leave the top 16 zero: a
+// slot is the element's address with a 16-bit tag of its text's hash in those bits,
+// and a search compares a text only where the tag matches. The full hash, which a
+// slot's home needs when the index grows or closes a gap, is computed again from the
+// element's text. An element whose address uses the top bits cannot be held, and the
+// index is dropped: the chains answer without it.
+class tovStringIndex::Slot {
+public:
+    static bool fits(const tovStrElem* e) { return (reinterpret_cast<std::uintptr_t>(e) >> tagShift) == 0; }
+    bool empty() const { return _bits == 0; }
+    tovStrElem* elem() const {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): the address that set() packed
+        return reinterpret_cast<tovStrElem*>(_bits & addressMask);
+    }
+    bool mayHold(std::uint32_t h) const { return (_bits >> tagShift) == tagOf(h); }
+    std::uint32_t hash() const { return hashOf(textOf(*elem())); }
+    void set(tovStrElem* e, std::uint32_t h) {
+        _bits = reinterpret_cast<std::uintptr_t>(e) | tagOf(h) << tagShift;
+    }
+    // Another element of the same text, so of the same tag.
+    void replace(tovStrElem* e) { _bits = (_bits & ~addressMask) | reinterpret_cast<std::uintptr_t>(e); }
+    void clear() { _bits = 0; }
+
+private:
+    static constexpr unsigned int tagShift = 48;
+    static constexpr std::uintptr_t addressMask = (std::uintptr_t{1} << tagShift) - 1;
+    // Both halves of the hash: its high half is zero for the shortest texts.
+    static std::uintptr_t tagOf(std::uint32_t h) { return (h ^ h >> 16) & 0xFFFFu; }
+
+    std::uintptr_t _bits;  // 0: empty
+};
+#else
+// Where pointers have 32 bits, the full hash fits beside the element in 8 bytes.
+class tovStringIndex::Slot {
+public:
+    static bool fits(const tovStrElem*) { return true; }
+    bool empty() const { return _elem == nullptr; }
+    tovStrElem* elem() const { return _elem; }
+    bool mayHold(std::uint32_t h) const { return _hash == h; }
+    std::uint32_t hash() const { return _hash; }
+    void set(tovStrElem* e, std::uint32_t h) { _elem = e, _hash = h; }
+    void replace(tovStrElem* e) { _elem = e; }
+    void clear() { _elem = nullptr; }
+
+private:
+    tovStrElem* _elem;  // null: empty
+    std::uint32_t _hash;
+};
+#endif
 
 tovStringIndex* tovStringIndex::_indexes = nullptr;
 
@@ -74,17 +126,18 @@ tovStringIndex::Slot* tovStringIndex::slotOf(std::uint32_t h, const char* s, std
     if (!_slots) return nullptr;
     for (std::size_t i = home(h);; i = (i + 1) & _mask) {
         Slot& slot = _slots[i];
-        if (!slot.elem) return nullptr;
-        if (slot.hash == h && std::memcmp(textOf(*slot.elem), s, length + 1) == 0) return &slot;
+        if (slot.empty()) return nullptr;
+        if (slot.mayHold(h) && std::memcmp(textOf(*slot.elem()), s, length + 1) == 0) return &slot;
     }
 }
 
 tovStrElem* tovStringIndex::find(std::uint32_t h, const char* s, std::size_t length) const {
     const Slot* slot = slotOf(h, s, length);
-    return slot ? slot->elem : nullptr;
+    return slot ? slot->elem() : nullptr;
 }
 
 bool tovStringIndex::grow() {
+    static_assert(sizeof(Slot) == 8, "a slot is 8 bytes");
     const std::size_t capacity = _slots ? 2 * (_mask + 1) : firstCapacity;
     // Every slot empty. The count cannot overflow: the compiler's test never fires.
     auto* slots = new (std::nothrow) Slot[capacity]();  // GCOVR_EXCL_BR_LINE
@@ -96,9 +149,9 @@ bool tovStringIndex::grow() {
     _shift = 32;
     for (std::size_t c = capacity; c > 1; c >>= 1) --_shift;
     for (std::size_t i = 0; i < oldCapacity; ++i) {
-        if (!old[i].elem) continue;
-        std::size_t j = home(old[i].hash);
-        while (_slots[j].elem) j = (j + 1) & _mask;
+        if (old[i].empty()) continue;
+        std::size_t j = home(old[i].hash());
+        while (!_slots[j].empty()) j = (j + 1) & _mask;
         _slots[j] = old[i];
     }
     delete[] old;
@@ -118,59 +171,64 @@ bool tovStringIndex::added(const tovObject& o, unsigned int b, std::uint32_t h) 
     auto& elem = const_cast<tovStrElem&>(static_cast<const tovStrElem&>(o));
     const char* text = textOf(o);
     if (Slot* slot = slotOf(h, text, std::strlen(text))) {
-        slot->elem = &elem;
+        if (!Slot::fits(&elem)) return false;  // GCOVR_EXCL_LINE: as in addedNew()
+        slot->replace(&elem);
         return true;
     }
     return addedNew(elem, h);
 }
 
 bool tovStringIndex::addedNew(tovStrElem& e, std::uint32_t h) {
+    if (!Slot::fits(&e)) return false;  // GCOVR_EXCL_LINE: no such address where tested
     // At most half full, so that a search for a missing text ends soon.
     if (!_slots || 2 * (_size + 1) > _mask + 1) {
         if (!grow()) return false;
     }
     std::size_t i = home(h);
-    while (_slots[i].elem) i = (i + 1) & _mask;
-    _slots[i] = Slot{&e, h};
+    while (!_slots[i].empty()) i = (i + 1) & _mask;
+    _slots[i].set(&e, h);
     ++_size;
     return true;
 }
 
 // When the element the index held leaves, the next plain element of its text in the
 // chain, if there is one, takes its place.
-void tovStringIndex::removed(const tovObject& o, unsigned int b, const tovLinkObj* head) {
+bool tovStringIndex::removed(const tovObject& o, unsigned int b, const tovLinkObj* head) {
     if (!plain(o)) {
         --_foreign[b];
-        return;
+        return true;
     }
     const char* text = textOf(o);
     const std::size_t length = std::strlen(text);
     const std::uint32_t h = hashOf(text);
     Slot* slot = slotOf(h, text, length);
-    if (!slot || slot->elem != &o) return;
+    if (!slot || slot->elem() != &o) return true;
     for (; head; head = head->_next) {
         const tovObject& next = head->getObj();
         if (plain(next) && std::strcmp(textOf(next), text) == 0) {
-            slot->elem = const_cast<tovStrElem*>(static_cast<const tovStrElem*>(&next));
-            return;
+            auto* const successor = const_cast<tovStrElem*>(static_cast<const tovStrElem*>(&next));
+            if (!Slot::fits(successor)) return false;  // GCOVR_EXCL_LINE: as in addedNew()
+            slot->replace(successor);
+            return true;
         }
     }
     erase(slot);
+    return true;
 }
 
 // Backward-shift deletion: later slots of the probe run move up, so that no search
 // stops early at the emptied slot.
 void tovStringIndex::erase(Slot* slot) {
     std::size_t i = static_cast<std::size_t>(slot - _slots);
-    for (std::size_t j = (i + 1) & _mask; _slots[j].elem; j = (j + 1) & _mask) {
+    for (std::size_t j = (i + 1) & _mask; !_slots[j].empty(); j = (j + 1) & _mask) {
         // The entry stays when its home lies cyclically in (i, j]: then it is nearer
         // its home than the hole is.
-        const std::size_t k = home(_slots[j].hash);
+        const std::size_t k = home(_slots[j].hash());
         if (((j - k) & _mask) < ((j - i) & _mask)) continue;
         _slots[i] = _slots[j];
         i = j;
     }
-    _slots[i].elem = nullptr;
+    _slots[i].clear();
     --_size;
 }
 

@@ -13,8 +13,8 @@ class tovStrElem;
 class tovStringTbl;
 
 /// Finds a table's plain string element by its text in expected constant time,
-/// whatever the table holds: open addressing over the texts' full 32-bit hashes, grown
-/// geometrically. The chains stay the table's structure; the index only answers what a
+/// whatever the table holds: open addressing over the texts' 32-bit hashes, in 8-byte
+/// slots, grown geometrically. The chains stay the table's structure; the index only answers what a
 /// walk of a chain would answer. For each text it holds the first plain element with
 /// that text in its bucket's chain, which is what find() of a candidate meets first.
 /// Objects of any other class in a bucket decide for themselves through isEqual, so
@@ -43,8 +43,8 @@ public:
     /// `h`, was linked at the head of its bucket. False as for added().
     bool addedNew(tovStrElem& e, std::uint32_t h);
     /// `o` was unlinked from bucket `b`, whose chain now starts at `head`; its node
-    /// is still alive, so is `o`.
-    void removed(const tovObject& o, unsigned int b, const tovLinkObj* head);
+    /// is still alive, so is `o`. False as for added().
+    bool removed(const tovObject& o, unsigned int b, const tovLinkObj* head);
     /// Whether the index holds exactly the first plain element of every text in every
     /// chain of `table`, and the count of other objects of every bucket.
     bool agrees(const tovStringTbl& table) const;
@@ -53,10 +53,9 @@ public:
     static bool plain(const tovObject& o);
 
 private:
-    struct Slot {
-        tovStrElem* elem;  // null: empty
-        std::uint32_t hash;
-    };
+    // One entry, 8 bytes: an element and what its text's hash tells before the texts
+    // are compared (see the source).
+    class Slot;
 
     explicit tovStringIndex(const tovStringTbl& table);
     std::size_t home(std::uint32_t h) const;

@@ -77,7 +77,8 @@ bool tovStringTbl::remove(tovObject& key) {
     const unsigned int b = bucketOf(key);
     tovLinkObj* const node = unlinkFirst(key, b);
     if (!node) return false;
-    if (tovStringIndex* index = tovStringIndex::of(this)) index->removed(node->getObj(), b, _buckets[b]);
+    if (tovStringIndex* index = tovStringIndex::of(this))
+        if (!index->removed(node->getObj(), b, _buckets[b])) tovStringIndex::drop(this);
     delete node;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
     return true;
 }
