@@ -5,10 +5,12 @@
 
 #include <ios>
 #include <ostream>
+#include <typeinfo>
 
 #include "container/tovContainer.h"
 #include "container/tovLinkObj.h"
 #include "lib/tovServices.h"
+#include "string/tovNamedObj.h"
 
 // Exported from its first declaration on: Clang takes a class template's visibility
 // from there.
@@ -205,8 +207,34 @@ tovObject& tovHash<N>::linkAt(tovObject& o, unsigned int b) {
     return o;
 }
 
+// A key that is a plain handle (of class tovString itself) is the usual key of a table
+// of named objects: its class is asked once, not by each entry, and the answers are
+// those of the general path. A plain element's bucket is its kept hash, reduced
+// without a call. A named object of the library's own class answers isEqual against a
+// handle by comparing the elements of its name and of the handle; that comparison is
+// made here without the call. Any other entry, a subclass of tovNamedObj among them
+// (it may answer isEqual its own way), is asked as usual. Two type_info objects of one
+// class at different addresses would only cost the shortcut; without run-time type
+// information every key takes the general path.
 template <int N>
 tovObject* tovHash<N>::find(const tovObject& key) const {
+#if defined(__GXX_RTTI) || defined(_CPPRTTI)
+    if (&typeid(key) == &typeid(tovString)) {
+        const auto& handle = static_cast<const tovString&>(key);
+        const tovStrElem& elem = *handle._elem;
+        const unsigned int b = &typeid(elem) == &typeid(tovStrElem)
+                                   ? elem.fullHash() % static_cast<unsigned int>(N)
+                                   : bucketOf(key);
+        for (const tovLinkObj* node = _buckets[b]; node; node = node->_next) {
+            tovObject& stored = node->getObj();
+            if (&typeid(stored) == &typeid(tovNamedObj)
+                    ? static_cast<const tovString&>(static_cast<const tovNamedObj&>(stored)) == handle
+                    : stored.isEqual(key))
+                return &stored;
+        }
+        return nullptr;
+    }
+#endif
     for (const tovLinkObj* node = _buckets[bucketOf(key)]; node; node = node->_next)
         if (node->getObj().isEqual(key)) return &node->getObj();
     return nullptr;

@@ -87,27 +87,30 @@ const char* tovPool::className() const { return tovPoolClass; }
 void* tovPool::carve(std::size_t r) {
     if (r == 0) throw std::bad_alloc();
     if (!_blocks) establish(r);
+    // Whether to tell the sanitizer is asked once; the records below are opened with
+    // that answer. Each segment's size is read once.
+    const bool asan = poisoning();
     const std::size_t k = r < smallLimit ? r / 8 : sizeClasses;
     for (;;) {
         Segment** link = _fit[k] ? _fit[k] : &_free;
         // For large requests the hint is the first segment of at least smallLimit
         // bytes met: nothing smaller can ever fit them.
         Segment** firstLarge = nullptr;
-        for (Segment* s; (s = follow(link)) != nullptr; link = &s->next) {
-            if (k == sizeClasses && !firstLarge && peek(s->size) >= smallLimit) firstLarge = link;
-            if (peek(s->size) == r) {
-                Segment* const next = peek(s->next);
-                relink(link, next);
+        for (Segment* s; (s = follow(link, asan)) != nullptr; link = &s->next) {
+            const std::size_t size = peek(s->size, asan);
+            if (k == sizeClasses && !firstLarge && size >= smallLimit) firstLarge = link;
+            if (size == r) {
+                Segment* const next = peek(s->next, asan);
+                relink(link, next, asan);
                 if (!next) _freeTail = link == &_free ? nullptr : segmentAt(link);
-            } else if (peek(s->size) > r && peek(s->size) - r >= headerSize) {
-                // The remainder's header may overlap this one (r = 8 on 64-bit): read
-                // both words before writing.
-                Segment* const next = peek(s->next);
-                const std::size_t size = peek(s->size);
+            } else if (size > r && size - r >= headerSize) {
+                // The remainder's header may overlap this one (r = 8 on 64-bit): both
+                // words are read before writing.
+                Segment* const next = peek(s->next, asan);
                 auto* rest = reinterpret_cast<Segment*>(reinterpret_cast<char*>(s) + r);
-                poke(rest->next, next);
-                poke(rest->size, size - r);
-                relink(link, rest);
+                poke(rest->next, next, asan);
+                poke(rest->size, size - r, asan);
+                relink(link, rest, asan);
                 if (s == _freeTail) _freeTail = rest;
                 // The remainder fits its own size exactly, which the whole segment may
                 // not have: that class's hint must not have passed it.
@@ -120,7 +123,7 @@ void* tovPool::carve(std::size_t r) {
             if (addr(s) <= _fitsBelow) leaveCarved(s, link);
             _fmem -= r;
             _umem += r;
-            handOut(s, r);
+            handOut(s, r, asan);
             return s;
         }
         setFit(k, k == sizeClasses && firstLarge ? firstLarge : link);

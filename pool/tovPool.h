@@ -331,16 +331,16 @@ private:
     void leaveCarved(const Segment* s, Segment** link);
     /// A link of the free list, `_free` or the next field of a segment: its target, and
     /// setting it. Only the segment's field is a record, opened around the access.
-    Segment* follow(Segment* const* link) const {
+    Segment* follow(Segment* const* link, bool asan = poisoning()) const {
         if (link == &_free) return _free;
-        return peek(*link);
+        return peek(*link, asan);
     }
-    void relink(Segment** link, Segment* target) {
+    void relink(Segment** link, Segment* target, bool asan = poisoning()) {
         if (link == &_free) {
             _free = target;
             return;
         }
-        poke(*link, target);
+        poke(*link, target, asan);
     }
     bool inBlocks(const void* p, std::size_t n) const;
 

@@ -10,7 +10,13 @@
 #include "string/tovString.h"
 #include "string/tovText.h"
 
-tovStrElem::tovStrElem(const char* s) : tovStrElem(s, std::strlen(s)) {}
+// Caching the hash costs the element no bytes: its size is the base's and the text's.
+static_assert(sizeof(tovStrElem) == sizeof(tovObject) + sizeof(char*),
+              "the hash must fit the base's padding");
+
+tovStrElem::tovStrElem(const char* s) : tovStrElem(s, std::strlen(s)) {
+    keepHash(tovText::fullHash(_text, std::strlen(_text)));
+}
 
 tovStrElem::tovStrElem(const char* s, std::size_t length) {
     const std::size_t size = length + 1;
@@ -26,7 +32,14 @@ tovStrElem::~tovStrElem() {
         ::operator delete(_text);
 }
 
-unsigned int tovStrElem::hash(int n) const { return tovText::hash(_text, n); }
+unsigned int tovStrElem::hash(int n) const {
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    const auto divisor = static_cast<unsigned int>(n);
+    return divisor ? fullHash() % divisor : 0;
+#else
+    return tovText::hash(_text, n);
+#endif
+}
 
 std::ostream& tovStrElem::dump(std::ostream& os, int indent, int nl) const {
     if (tovLib::get(4)) {

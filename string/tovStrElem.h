@@ -3,6 +3,7 @@
 #ifndef TOVLIB_TOVSTRELEM_H
 #define TOVLIB_TOVSTRELEM_H
 
+#include <cstdint>
 #include <iosfwd>
 #include <ostream>
 #include <string_view>
@@ -56,9 +57,30 @@ public:
 
 private:
     friend class tovStringTbl;
-    /// The same, for a text whose length the caller has measured.
+    template <int N>
+    friend class tovHash;
+    /// Copies the `length` bytes of `s` and its terminating zero; the constructors that
+    /// delegate here keep the text's full hash.
     tovStrElem(const char* s, std::size_t length);
+    /// The same, for a text whose length and full hash the caller has computed.
+    tovStrElem(const char* s, std::size_t length, std::uint32_t h) : tovStrElem(s, length) { keepHash(h); }
 
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    // The full hash lies in the four bytes that the base leaves free behind its count,
+    // so the element is no larger for it; lookups then never read the text to hash it.
+    void keepHash(std::uint32_t h) { _hash = h; }
+    std::uint32_t fullHash() const { return _hash; }
+    std::uint32_t _hash = 0;
+#else
+    // No room for it on a 32-bit target: the hash is computed from the text each time.
+    void keepHash(std::uint32_t) {}
+    std::uint32_t fullHash() const {
+        std::uint32_t h = 1;
+        for (const char* c = _text; *c; ++c)
+            h = h * 257u + static_cast<std::uint32_t>(static_cast<signed char>(*c));
+        return h;
+    }
+#endif
     char* _text;
 };
 

@@ -81,6 +81,8 @@ public:
 
 private:
     friend class tovNamedObj;
+    template <int N>
+    friend class tovHash;
     friend struct std::hash<tovString>;
     /// The element of `o` when it is a handle or a named object, else null.
     static const tovStrElem* elementOf(const tovObject& o);

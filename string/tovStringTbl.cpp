@@ -64,8 +64,7 @@ tovStringTbl& tovStringTbl::current() {
 tovObject& tovStringTbl::add(tovObject& o) {
     // A plain element's bucket is its text's hash, which the index needs whole.
     const bool plain = tovStringIndex::plain(o);
-    const char* text = plain ? static_cast<const char*>(static_cast<const tovStrElem&>(o)) : nullptr;
-    const std::uint32_t h = plain ? tovText::fullHash(text, std::strlen(text)) : 0;
+    const std::uint32_t h = plain ? static_cast<const tovStrElem&>(o).fullHash() : 0;
     const unsigned int b = plain ? h % 4191 : bucketOf(o);
     linkAt(o, b);
     if (tovStringIndex* index = tovStringIndex::of(this))
@@ -140,7 +139,7 @@ tovStrElem& tovStringTbl::addStrElem(const char* s) {
         return *found;
     }
     // No stored object of the bucket can equal the candidate: it is added.
-    auto* candidate = new (getPool()) tovStrElem(s, length);  // GCOVR_EXCL_BR_LINE
+    auto* candidate = new (getPool()) tovStrElem(s, length, h);  // GCOVR_EXCL_BR_LINE
     try {
         linkAt(*candidate, b);
     } catch (...) {
@@ -155,8 +154,10 @@ tovStrElem& tovStringTbl::addStrElem(const char* s) {
 // Find-or-insert through a candidate, asking each stored object of the bucket.
 tovStrElem& tovStringTbl::addThroughChain(const char* s, std::size_t length) {
     // The cleanup of a throwing constructor also tests whether the allocation had
-    // succeeded, which it always has by then: a branch that is never taken.
-    auto* candidate = new (getPool()) tovStrElem(s, length);  // GCOVR_EXCL_BR_LINE
+    // succeeded, which it always has by then: a branch that is never taken. This rare
+    // path hashes the text again rather than pass the hash through an exported call.
+    const std::uint32_t h = tovText::fullHash(s, length);
+    auto* candidate = new (getPool()) tovStrElem(s, length, h);  // GCOVR_EXCL_BR_LINE
     try {
         if (tovObject* found = find(*candidate)) {
             delete candidate;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here

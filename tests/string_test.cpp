@@ -402,6 +402,21 @@ TEST_F(Strings, NamedObjectCarvesItsNameFromItsOwnPool) {
     EXPECT_TRUE(h.remove(key));  // the last reference: object and name handle go back
     EXPECT_EQ(p.umem(), 0u);
     EXPECT_EQ(tovPool::mainPool()->umem(), mainUsed);
+    // A plain handle as key keeps what clients override: an entry's isEqual, the hash of
+    // the key's element.
+    struct Aloof : tovNamedObj {
+        using tovNamedObj::tovNamedObj;
+        bool isEqual(const tovObject& other) const override { return &other == this; }
+    } aloof(key);
+    struct Shifted : tovStrElem {
+        using tovStrElem::tovStrElem;
+        unsigned int hash(int n) const override { return tovStrElem::hash(n) + 1; }
+    } shifted("alpha");
+    tovNamedObj byShifted{tovString(&shifted)};
+    h.add(aloof), h.add(byShifted);
+    EXPECT_EQ(h.find(key), nullptr);
+    EXPECT_EQ(h.find(tovString(&shifted)), &byShifted);
+    h.removeAll();
 }
 
 }  // namespace
