@@ -133,9 +133,10 @@ TEST(Hash, VerifySeesADamagedTable) {
         using tovContainer::_count;
         using tovHash::_buckets;
         using tovHash::_col;
-    } x;
-    EXPECT_TRUE(x.verify());
+    };
     Item a(1, 1), b(2, 1);
+    Exposed x;
+    EXPECT_TRUE(x.verify());
     x.add(a);
     x.add(b);  // a's bucket
     ASSERT_TRUE(x.verify());

@@ -295,10 +295,10 @@ TEST_F(Strings, ClassIdentityOfEveryClass) {
 // the pool and the reference count, flag 4 a string's class names. Stream insertion
 // writes the dump, except for a handle or element as such: its text alone.
 TEST_F(Strings, DumpsAndInsertion) {
-    tovObject o1, o2;
+    tovObject o1, o2;  // the elements first: they outlive the containers
+    Item a(1, 1), b(2, 1), c(3, 2);
     tovFifo f, inner;
     for (tovObject* o : {&o1, &o2}) f.add(*o);
-    Item a(1, 1), b(2, 1), c(3, 2);
     for (Item* o : {&a, &b}) inner.add(*o);
     tovList outer;
     outer.add(o1);
