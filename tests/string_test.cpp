@@ -117,23 +117,29 @@ struct Stranger : tovObject {
 // Random interning, direct additions of duplicates and of objects of other classes,
 // removals and emptying, against a model of what the chains answer: the text index
 // beside them must agree after every step (verify), large tables included. Two of the
-// texts have the same full hash.
+// texts have the same full hash, some are 8 bytes long. A text found leaves the pool's use as it was.
 TEST_F(Strings, InterningAgreesWithTheChainsWhateverTheTableHolds) {
-    struct Aloof : tovStrElem {  // an element equal to nothing but itself
-        using tovStrElem::tovStrElem;
-        bool isEqual(const tovObject& other) const override { return &other == this; }
+    struct Aloof : tovStrElem {  // equal to nothing but itself, or as a twin by its text
+        Aloof(const char* s, bool twin) : tovStrElem(s), twin(twin) {}
+        bool isEqual(const tovObject& other) const override {
+            return twin ? tovStrElem::isEqual(other) : &other == this;
+        }
         TOV_OBJECT_OPERATORS(Aloof)
+        bool twin;
     };
+    tovPool* const pool = tovPool::mainPool();
     for (unsigned seed : {1u, 2u, 3u}) {
         table->removeAll();
+        const std::size_t emptied = pool->umem();
         std::mt19937 rng(seed);
-        std::map<std::string, std::vector<tovStrElem*>> model;  // per text, plain entries newest first
+        std::map<std::string, std::vector<tovStrElem*>>
+            model;  // per text, plain entries and twins newest first
         std::vector<Stranger*> strangers;
         int entries = 0;
         for (int step = 0; step < 4000; ++step) {
             const unsigned pick = rng() % 40;
             const std::string text = pick < 2 ? (pick ? "tkflfk" : "vdnjdl")
-                                              : (rng() % 5 ? "t" : "\xe9") + std::to_string(rng() % 400);
+                                              : (rng() % 5 ? "t" : "\xe9long") + std::to_string(rng() % 400);
             std::vector<tovStrElem*>& same = model[text];
             const unsigned op = rng() % 100;
             if (op < 3) {
@@ -148,11 +154,19 @@ TEST_F(Strings, InterningAgreesWithTheChainsWhateverTheTableHolds) {
                 const tovStrElem absent("no such text");
                 ASSERT_FALSE(table->remove(const_cast<tovStrElem&>(absent)));
             } else if (op < 70) {
+                const std::size_t used = pool->umem();
                 tovStrElem& e = table->addStrElem(text.c_str());
-                if (same.empty()) same.push_back(&e), ++entries;
+                if (same.empty()) {
+                    same.push_back(&e);
+                    ++entries;
+                } else {
+                    ASSERT_EQ(pool->umem(), used);
+                }
                 ASSERT_EQ(&e, same.front()) << seed << " step " << step;
             } else if (op < 78) {
-                table->add(*new (nullptr) Aloof(text.c_str()));
+                auto* aloof = new (nullptr) Aloof(text.c_str(), rng() % 2);
+                table->add(*aloof);
+                if (aloof->twin) same.insert(same.begin(), aloof);
                 ++entries;
             } else if (op < 84) {
                 same.insert(same.begin(),
@@ -174,7 +188,22 @@ TEST_F(Strings, InterningAgreesWithTheChainsWhateverTheTableHolds) {
             ASSERT_EQ(table->count(), entries);
             ASSERT_TRUE(table->verify()) << seed << " step " << step;
         }
+        table->removeAll();  // every element and text goes back, whole
+        EXPECT_EQ(pool->umem(), emptied);
     }
+}
+
+// A table that has come down below the size that makes an index keeps its index, and
+// keeps it up to date.
+TEST_F(Strings, AnIndexOutlivesTheSizeThatMadeIt) {
+    auto text = [](const char* prefix, int i) { return prefix + std::to_string(i); };
+    for (int i = 0; i < 70; ++i) table->addStrElem(text("k", i).c_str());
+    for (int i = 0; i < 20; ++i) {
+        tovStrElem key(text("k", i).c_str());
+        ASSERT_TRUE(table->remove(key));
+    }
+    for (int i = 0; i < 20; ++i) table->addStrElem(text("n", i).c_str());
+    EXPECT_TRUE(table->verify());
 }
 
 // What a derived table could do to its chains behind the index's back: verify() sees
@@ -253,6 +282,33 @@ TEST_F(Strings, FailedConstructionGivesBackTheExactSize) {
     EXPECT_EQ(p.rmem(), rounded(sizeof(tovStrElem)));
     EXPECT_EQ(q.rmem(), rounded(sizeof(tovNamedObj)));
     EXPECT_EQ(p.umem() + q.umem(), 16000u - p.rmem() - q.rmem());
+}
+
+// The candidate and its text of 16 bytes (a free segment is split only for a rest of
+// 16 bytes or more) take the last free bytes of the pool, and its node needs a new block. Blocks come from
+// arenas that grow: once one needs the heap, which then refuses, the candidate must go back and the table
+// stay as it was.
+TEST_F(Strings, AFailedLinkGivesTheCandidateBack) {
+    auto* p = new tovPool;
+    tovStringTbl* t = tovStringTbl::establishTemp(p);
+    bool failed = false;
+    for (int i = 0; i < 10 && !failed; ++i) {
+        p->alloc(8);  // a block with free bytes
+        p->alloc(p->fmem() - rounded(sizeof(tovStrElem)) - 16);
+        const std::size_t used = p->umem();
+        heapFault::failFrom(1);
+        try {
+            t->addStrElem(("sixteen bytes " + std::to_string(i % 10)).c_str());
+        } catch (const std::bad_alloc&) {
+            failed = true;
+        }
+        heapFault::failFrom(0);
+        EXPECT_EQ(p->umem(),
+                  failed ? used : used + rounded(sizeof(tovStrElem)) + 16 + rounded(sizeof(tovLinkObj)));
+        EXPECT_EQ(t->count(), failed ? i : i + 1);
+    }
+    EXPECT_TRUE(failed);
+    p->release();
 }
 
 // isA answers for its class and its bases, by pointer; className names the class.
