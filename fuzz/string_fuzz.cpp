@@ -39,12 +39,14 @@ struct Table {
     }
 };
 
-// A handle, or a named object when `named` is set; either lives in the main pool.
+// A handle, or a named object when `named` is set; either lives in the main pool, or
+// with `inTempPool` in the temporary table's pool (a named object's name goes with it).
 struct Obj {
     tovObject* o;
     bool named;
     std::string text;
     bool temp;  // interned in the temporary table
+    bool inTempPool;
     const tovString& name() const {
         return named ? static_cast<tovNamedObj*>(o)->name() : *static_cast<tovString*>(o);
     }
@@ -148,7 +150,7 @@ void drop(Model& m, std::size_t i) {
 
 void forgetTemp(Model& m) {  // what referred to the temporary table goes first
     for (std::size_t i = m.objs.size(); i-- > 0;)
-        if (m.objs[i].temp) drop(m, i);
+        if (m.objs[i].temp || m.objs[i].inTempPool) drop(m, i);
     m.temp.texts.clear();
     m.tempOpen = false;
 }
@@ -165,6 +167,7 @@ void reset(Model& m, bool deleteObjects) {  // the pools take the objects with t
     m.tempPool = nullptr;
 }
 
+// The objects, and their handles as values: equal for one element, ordered by text.
 void compare(const Obj& a, const Obj& b) {
     const bool same = a.temp == b.temp && a.text == b.text;
     const bool equal = same || a.o == b.o;
@@ -172,6 +175,12 @@ void compare(const Obj& a, const Obj& b) {
     FUZZ_EQ(b.o->isEqual(*a.o), equal);
     FUZZ_EQ(a.o->objcmp(*b.o), (equal ? 0 : textOrder(a.text, b.text)));
     FUZZ_EQ(b.o->objcmp(*a.o), (equal ? 0 : textOrder(b.text, a.text)));
+    const tovString &x = a.name(), &y = b.name();
+    FUZZ_EQ(x == y, same);
+    FUZZ_EQ(x != y, !same);
+    FUZZ_EQ(x < y, !same && textOrder(a.text, b.text) < 0);
+    FUZZ_EQ(x >= y, same || textOrder(a.text, b.text) >= 0);
+    if (same) FUZZ_EQ(std::hash<tovString>()(x), std::hash<tovString>()(y));
 }
 
 void check(const Model& m) {
@@ -183,11 +192,12 @@ void check(const Model& m) {
     if (temp) FUZZ_EQ(temp->count(), static_cast<int>(m.temp.texts.size()));
     if (temp) FUZZ_CHECK(temp->getPool() == m.tempPool);
     FUZZ_EQ(tovPool::npools(), 1 + m.pools.size() + m.unknownPools);
-    std::size_t used = m.mainOpen ? m.main.bytes() : 0;
+    std::size_t used = m.mainOpen ? m.main.bytes() : 0, tempUsed = m.tempOpen ? m.temp.bytes() : 0;
     for (const Obj& o : m.objs)
-        used += rounded(sizeof(tovString)) + (o.named ? rounded(sizeof(tovNamedObj)) : 0);
+        (o.inTempPool ? tempUsed : used) +=
+            rounded(sizeof(tovString)) + (o.named ? rounded(sizeof(tovNamedObj)) : 0);
     FUZZ_EQ(tovPool::mainPool()->umem(), used);
-    for (tovPool* p : m.pools) FUZZ_EQ(p->umem(), (m.tempOpen && p == m.tempPool ? m.temp.bytes() : 0));
+    for (tovPool* p : m.pools) FUZZ_EQ(p->umem(), (m.tempOpen && p == m.tempPool ? tempUsed : 0));
 }
 
 }  // namespace
@@ -212,7 +222,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 auto* h = new (nullptr) tovString(null ? nullptr : text.c_str());
                 m.mainOpen |= !m.tempOpen;
                 intern(m, m.tempOpen, text, *h);
-                m.objs.push_back({h, false, text, m.tempOpen});
+                m.objs.push_back({h, false, text, m.tempOpen, false});
                 break;
             }
             case 4: {  // straight into a chosen table, then a handle on the element
@@ -225,29 +235,37 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const std::size_t used = pool.umem();
                 tovStringTbl* table =
                     temp ? tovStringTbl::establishTemp(nullptr) : tovStringTbl::establish(nullptr);
-                tovStrElem& e = table->addStrElem(text.c_str());
+                tovStrElem& e = table->addStrElem(text.empty() && in.byte() & 1 ? nullptr : text.c_str());
                 if (hit) checkHit(pool, before, used, text.size() + 1);
                 m.mainOpen |= !temp;
                 intern(m, temp, text, e);
-                auto* h = new (nullptr) tovString(&e);
-                m.objs.push_back({h, false, text, temp});
+                // The handle on its own, or the element's conversion: in the element's pool.
+                const bool converted = in.byte() & 1;
+                tovString* h = converted ? &static_cast<tovString&>(e) : new (nullptr) tovString(&e);
+                m.objs.push_back({h, false, text, temp, converted && temp});
                 FUZZ_CHECK(!h->isEqual(e) && !e.isEqual(*h));
                 FUZZ_EQ(e.hash(4191), textHash(text) % 4191);
                 break;
             }
-            case 5:  // a named object after a handle or another named object
+            case 5: {  // a named object after a handle or another named object
                 if (m.objs.empty() || m.objs.size() >= 200) break;
-                m.objs.push_back({new (nullptr) tovNamedObj(m.objs[pick].name()), true, m.objs[pick].text,
-                                  m.objs[pick].temp});
+                const bool inTemp = m.tempOpen && in.byte() & 1;
+                const Obj& from = m.objs[pick];
+                m.objs.push_back({new (inTemp ? m.tempPool : nullptr) tovNamedObj(from.name()), true,
+                                  from.text, from.temp, inTemp});
                 break;
+            }
             case 6:
             case 7: {
                 if (m.objs.empty()) break;
                 const Obj& a = m.objs[pick];
                 compare(a, m.objs[in.below(objs)]);
-                const unsigned n = 1 + in.below(65535);
-                FUZZ_EQ(a.o->hash(n), textHash(a.text) % n);
+                const unsigned sel = in.below(8);  // no buckets, all 2^32 - 1 of them, or some
+                const int n = sel == 0 ? 0 : sel == 1 ? -1 : static_cast<int>(1 + in.below(65535));
+                FUZZ_EQ(a.o->hash(n), (n ? textHash(a.text) % static_cast<unsigned>(n) : 0u));
                 FUZZ_CHECK(std::string(static_cast<char*>(a.name())) == a.text);
+                FUZZ_CHECK(a.name().view() == a.text &&
+                           a.name().view().data() == static_cast<char*>(a.name()));
                 break;
             }
             case 8:
@@ -294,6 +312,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     auto found = model.texts.find(static_cast<char*>(e));
                     FUZZ_CHECK(found != model.texts.end() && found->second == static_cast<char*>(e));
                     FUZZ_CHECK(t->find(e) == &e);
+                    FUZZ_EQ(e.refCount(), 1);  // the table's own: handles take none
                 }
                 FUZZ_EQ(n, static_cast<int>(model.texts.size()));
                 break;

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -36,13 +35,13 @@ inline const std::vector<const char*>& classNames() {
 
 // isA answers exactly for the names in `chain`, by pointer; className is the first.
 template <class T>
-void expectChain(const T& o, std::initializer_list<const char*> chain) {
+void expectChain(const T& o, const std::vector<const char*>& chain) {
     for (const char* name : classNames())
         EXPECT_EQ(o.isA(name), std::find(chain.begin(), chain.end(), name) != chain.end())
-            << *chain.begin() << " isA " << name;
-    const std::string copy = *chain.begin();
+            << chain.front() << " isA " << name;
+    const std::string copy = chain.front();
     EXPECT_FALSE(o.isA(copy.c_str()));  // the text is never compared
-    EXPECT_EQ(o.className(), *chain.begin());
+    EXPECT_EQ(o.className(), chain.front());
 }
 
 // With `active`, no main pool while it lives: what is made without a pool comes from
@@ -88,8 +87,6 @@ struct Item : Key {
     }
     static inline std::vector<int> gone;
 };
-
-using Seq = std::vector<const tovObject*>;
 
 // Every container kind, for typed tests; numbered, as test discovery expects.
 using ContainerKinds = testing::Types<tovFifo, tovList, tovSList, tovHash<4191>>;
