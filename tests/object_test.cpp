@@ -122,9 +122,10 @@ TEST(PoisonedPool, UsesOfMemoryThePoolKeepsAreReported) {
     } rows[] = {{"after the last release",
                  [](tovPool& p) {
                      Valued* o = new (&p) Valued;
+                     const int* value = &o->value;
                      o->up();
                      o->down();  // destroyed: its memory waits in a recycled list
-                     return &o->value;
+                     return value;
                  },
                  "use-after-poison"},
                 {"after the pool's release",

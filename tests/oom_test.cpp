@@ -171,9 +171,9 @@ std::vector<Row> rows() {
         rows.push_back({"establish" + where[s], 1, setting, STEP(tovStringTbl::establish(t.p))});
         rows.push_back({"establishTemp" + where[s], 1, setting, STEP(tovStringTbl::establishTemp(t.p))});
     }
-    for (auto [kind, make] : kinds)
+    for (const auto& [kind, kindMake] : kinds)
         for (bool onHeap : {false, true}) {
-            const Step setUp = STEP(t.container(make, onHeap));
+            const Step setUp = [make = kindMake, onHeap](Trial& t) { t.container(make, onHeap); };
             const std::string name = kind + where[onHeap ? 2 : 0];
             rows.push_back({name + " add", 1, setUp, STEP(t.c->add(*t.items[2])), contents});
             rows.push_back({name + " newIterator", 1, setUp, STEP(t.it = t.c->newIterator()), contents});
@@ -186,8 +186,10 @@ std::vector<Row> rows() {
                                                                                  {"alpha", true, 1, 0},
                                                                                  {wide.c_str(), false, 1, 3},
                                                                                  {huge.c_str(), false, 1, 3}};
-    for (auto [text, present, inPool, onHeap] : interning)
+    for (const auto& [aText, aPresent, inPool, onHeap] : interning)
         for (bool heap : {false, true}) {
+            const char* const text = aText;  // named, for the steps to capture
+            const bool present = aPresent;
             const Step setUp =
                 STEP(t.strings(heap); if (present) t.old = &table().addStrElem(text); t.fillMain());
             const std::string name = std::to_string(std::strlen(text)) + " bytes" +
