@@ -160,6 +160,12 @@ TEST_F(InitForms, ThrowingConstructionLeavesNoRecordBehind) {
     EXPECT_EQ(heap->getPool(), nullptr);
     EXPECT_EQ(holder->getPool(), &pool);
     EXPECT_EQ(holder->member.getPool(), nullptr);
+    // Memory given back through operator delete before any object was built there.
+    Counted::operator delete(Counted::operator new(sizeof(Counted), &pool), sizeof(Counted));
+    auto* rebuilt = ::new (pool.alloc(sizeof(Counted))) Counted();  // that memory, recycled
+    EXPECT_EQ(rebuilt->getPool(), nullptr);
+    rebuilt->~Counted();
+    pool.free(rebuilt, sizeof(Counted));
     unpooled->~Outer();
     ::delete heap;
     delete again;

@@ -49,8 +49,14 @@ TEST(Pool, VerifySeesCorruption) {
     EXPECT_FALSE(p.verify());
     p.release();
 
-    auto* rest = reinterpret_cast<Header*>(at(p.alloc(600), 600));  // the rest of the block
+    void* first = p.alloc(600);
+    auto* rest = reinterpret_cast<Header*>(at(first, 600));  // the rest of the block
     ASSERT_EQ(rest->size, 8000u - 600u);
+    auto* record = reinterpret_cast<std::size_t*>(at(first, 8000));  // next, address, size
+    ASSERT_EQ(record[1], reinterpret_cast<std::size_t>(first));
+    record[2] += 8;  // the blocks no longer add up to amem
+    EXPECT_FALSE(p.verify());
+    record[2] -= 8;
     for (std::size_t wrong : {std::size_t{7404}, sizeof(Header) - 8, std::size_t{8000 - 600 + 8},
                               std::numeric_limits<std::size_t>::max() / 2}) {
         rest->size = wrong;
