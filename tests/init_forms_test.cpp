@@ -52,6 +52,14 @@ struct ThrowsAfterBase : Counted {
     TOV_OBJECT_OPERATORS(ThrowsAfterBase)
     char payload[40] = {};
 };
+// `X()` zero-fills it, wiping the pool operator new wrote there; then its first base
+// throws before the tovObject part is built.
+struct Throws {
+    Throws() { throw std::runtime_error("base failed"); }
+};
+struct ZeroedThenThrows : Throws, tovObject {
+    TOV_OBJECT_OPERATORS(ZeroedThenThrows)
+};
 // An argument that makes a pooled object of its own and then fails.
 tovObject* madeThenFailed(tovPool* pool, tovObject*& made) {
     made = new (pool) Counted();
@@ -135,6 +143,8 @@ TEST_F(InitForms, ThrowingConstructionLeavesNoRecordBehind) {
     tovPool pool;
     EXPECT_THROW(new (&pool) ThrowsPlain, std::runtime_error);
     EXPECT_THROW(new (&pool) ThrowsAfterBase(), std::runtime_error);
+    EXPECT_THROW(new (&pool) ZeroedThenThrows(), std::runtime_error);
+    EXPECT_EQ(pool.umem(), 0u);
     void* big = pool.alloc(sizeof(ThrowsAfterBase));  // each the element given back
     void* small = pool.alloc(sizeof(ThrowsPlain));
     EXPECT_EQ(pool.rmem(), 0u);
@@ -160,12 +170,17 @@ TEST_F(InitForms, ThrowingConstructionLeavesNoRecordBehind) {
     EXPECT_EQ(heap->getPool(), nullptr);
     EXPECT_EQ(holder->getPool(), &pool);
     EXPECT_EQ(holder->member.getPool(), nullptr);
-    // Memory given back through operator delete before any object was built there.
+    // Memory no object was built in -- given back through operator delete, or taken by
+    // an argument and given back to the pool -- leaves no record either.
     Counted::operator delete(Counted::operator new(sizeof(Counted), &pool), sizeof(Counted));
-    auto* rebuilt = ::new (pool.alloc(sizeof(Counted))) Counted();  // that memory, recycled
+    void* raw = nullptr;  // that memory again
+    auto* outer = new (&pool) Outer((raw = Counted::operator new(sizeof(Counted), &pool), nullptr));
+    pool.free(raw, sizeof(Counted));
+    auto* rebuilt = ::new (pool.alloc(sizeof(Counted))) Counted();  // and again
     EXPECT_EQ(rebuilt->getPool(), nullptr);
     rebuilt->~Counted();
     pool.free(rebuilt, sizeof(Counted));
+    delete outer;
     unpooled->~Outer();
     ::delete heap;
     delete again;
