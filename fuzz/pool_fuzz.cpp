@@ -48,13 +48,23 @@ struct Model {
 Model models[poolCount];
 unsigned char serial;
 
+// The model's pools scribble over their memory when deleted, so that a read of a pool
+// after its destruction (releaseAll following a deleted pool's link) goes astray.
+struct Scribbled : tovPool {
+    static void* operator new(std::size_t n) { return ::operator new(n); }
+    static void operator delete(void* p, std::size_t n) {
+        std::memset(p, 0xA5, n);
+        ::operator delete(p);
+    }
+};
+
 // Pools in construction order, the main pool first: the registry's chain reversed.
 std::vector<tovPool*> chain;
 
 void makePool(Model& m) {
     const int expected = chain.empty() ? 0 : chain.back()->getNum() + 1;
     m = Model();
-    m.pool = new tovPool;
+    m.pool = new Scribbled;
     chain.push_back(m.pool);
     FUZZ_EQ(m.pool->getNum(), expected);
     FUZZ_CHECK(m.pool->releaseFlag());
@@ -167,10 +177,14 @@ void check(const Model& m) {
     for (const auto& list : m.recycled) recycled += list.size();
     FUZZ_EQ(p.rblocks(), recycled);
 
-    std::ostringstream got, want;
-    p.print(got);
+    std::ostringstream line, got, want;
     want << "Pool " << p.getNum() << " @" << static_cast<const void*>(&p) << " Alloc=" << m.amem
          << " Used=" << m.umem << " FreeB=" << m.fmem << " FreeR=" << m.rmem << "\n";
+    tovLib::clr(0);  // one line only
+    p.print(line);
+    tovLib::set(0);
+    FUZZ_CHECK(line.str() == want.str());
+    p.print(got);
     want << "  Allocated blocks: ";
     for (auto it = m.blocks.rbegin(); it != m.blocks.rend(); ++it) want << " (" << it->second << ")";
     want << "\n  Free blocks: ";
@@ -190,13 +204,30 @@ void check(const Model& m) {
     }
 }
 
+// The totals, and printAll's one-line reports (flag 0 clear), newest pool first, in
+// decimal on a hexadecimal stream, which stays hexadecimal.
 void checkRegistry() {
     FUZZ_EQ(tovPool::npools(), chain.size());
-    std::size_t a = tovPool::mainPool()->amem(), u = tovPool::mainPool()->umem();
-    for (const Model& m : models)
-        if (m.pool) a += m.amem, u += m.umem;
+    std::size_t a = 0, u = 0, f = 0, r = 0;
+    std::ostringstream got, want;
+    want << "*** List of all Pools ***\n";
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {  // the main pool as it is
+        std::size_t pa = (*it)->amem(), pu = (*it)->umem(), pf = (*it)->fmem(), pr = (*it)->rmem();
+        for (const Model& m : models)
+            if (m.pool == *it) pa = m.amem, pu = m.umem, pf = m.fmem, pr = m.rmem;
+        want << "  Pool " << (*it)->getNum() << " @" << static_cast<const void*>(*it) << " Alloc=" << pa
+             << " Used=" << pu << " FreeB=" << pf << " FreeR=" << pr << "\n";
+        a += pa, u += pu, f += pf, r += pr;
+    }
+    want << "*** Total: Alloc=" << a << " Used=" << u << " Free=" << f << " Recycled=" << r << " ***\n";
     FUZZ_EQ(tovPool::apools(), a);
     FUZZ_EQ(tovPool::upools(), u);
+    tovLib::clr(0);
+    got << std::hex;
+    tovPool::printAll(got);
+    tovLib::set(0);
+    FUZZ_CHECK(got.str() == want.str());
+    FUZZ_CHECK((got.flags() & std::ios::basefield) == std::ios::hex);
 }
 
 }  // namespace
@@ -250,18 +281,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 m.pool->setReleaseFlag(m.flag);
                 FUZZ_EQ(m.pool->releaseFlag(), m.flag);
                 break;
-            case 14:  // flagged pools are destroyed, the others left as they are
+            case 14:  // flagged pools are destroyed, the others left as they are; the main
+                      // pool is emptied and stays
+                tovPool::mainPool()->alloc(in.below(600));
                 tovPool::releaseAll();
+                FUZZ_EQ(tovPool::mainPool()->amem(), 0u);
                 for (Model& each : models)
                     if (each.flag) forget(each);
                 checkRegistry();
                 for (Model& each : models)
                     if (!each.pool) makePool(each);
                 break;
-            case 15: {  // a size whose rounding wraps: refused, the pool unchanged
+            case 15: {  // a size whose rounding wraps, or that leaves no room for the block's
+                        // record and the heap's header: refused, the pool unchanged
                 bool thrown = false;
                 try {
-                    m.pool->alloc(std::numeric_limits<std::size_t>::max() - in.below(7));
+                    m.pool->alloc(std::numeric_limits<std::size_t>::max() - in.below(40));
                 } catch (const std::bad_alloc&) {
                     thrown = true;
                 }

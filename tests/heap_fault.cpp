@@ -5,44 +5,20 @@
 #include <new>
 
 namespace {
-std::size_t failOn = 0;
+std::size_t failOn = 0, count = 0;
 bool failLater = false;  // keep failing after the failOn-th call
-std::size_t count = 0;
 long liveCount = 0;
-
 // Call sites that received a failure; a fixed table, since operator new cannot use
 // the heap. Sites beyond its end are counted together in the last entry.
 struct Site {
     const void* at;
     std::size_t failures;
-};
-Site siteTable[64];
+} siteTable[64];
 std::size_t siteCount = 0;
-
-void record(const void* at) {
-    std::size_t i = 0;
-    while (i < siteCount && siteTable[i].at != at) ++i;
-    if (i == siteCount) {
-        if (siteCount == sizeof siteTable / sizeof siteTable[0])
-            i = siteCount - 1;
-        else
-            siteTable[siteCount++] = {at, 0};
-    }
-    ++siteTable[i].failures;
-}
 }  // namespace
 
-void heapFault::failAt(std::size_t n) {
-    failOn = n;
-    failLater = false;
-    count = 0;
-}
-
-void heapFault::failFrom(std::size_t n) {
-    failAt(n);
-    failLater = n != 0;
-}
-
+void heapFault::failAt(std::size_t n) { failOn = n, failLater = false, count = 0; }
+void heapFault::failFrom(std::size_t n) { failAt(n), failLater = n != 0; }
 std::size_t heapFault::calls() { return count; }
 long heapFault::live() { return liveCount; }
 std::size_t heapFault::sites() { return siteCount; }
@@ -50,25 +26,23 @@ const void* heapFault::site(std::size_t i) { return siteTable[i].at; }
 std::size_t heapFault::siteFailures(std::size_t i) { return siteTable[i].failures; }
 
 void* operator new(std::size_t size) {
-    ++count;
-    if (failOn && (count == failOn || (failLater && count > failOn))) {
-        if (!failLater) failOn = 0;
-        record(__builtin_return_address(0));
+    if (++count, failOn && (count == failOn || (failLater && count > failOn))) {
+        failOn = failLater ? failOn : 0;
+        const void* at = __builtin_return_address(0);
+        std::size_t i = 0;
+        while (i < siteCount && siteTable[i].at != at) ++i;
+        if (i == siteCount) siteCount < 64 ? void(siteTable[siteCount++] = {at, 0}) : void(--i);
+        ++siteTable[i].failures;
         throw std::bad_alloc();
     }
-    if (void* p = std::malloc(size ? size : 1)) {
-        ++liveCount;
-        return p;
-    }
+    if (void* p = std::malloc(size ? size : 1)) return ++liveCount, p;
     throw std::bad_alloc();
 }
-
 void operator delete(void* p) noexcept {
     liveCount -= p != nullptr;
     std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-
 // The other forms go through the two above, so that every heap call is counted and can
 // fail, and a sanitizer's own versions never pair with these.
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {

@@ -35,19 +35,30 @@ struct Outer : Counted {
 struct ValueFifo : tovFifo {
     ValueFifo() : tovFifo() {}
 };
-// A table of the library's own class, made by a client subclass.
-struct Table : tovStringTbl {
+struct Table : tovStringTbl {  // the library's own class, made by a client subclass
     Table() : tovStringTbl() {}
 };
-// Members are never pooled, even when the object around them is.
-struct Holder : tovObject {
+struct Holder : tovObject {  // members are never pooled, even when their object is
     TOV_OBJECT_OPERATORS(Holder)
     Counted member{};
+};
+// Throwing constructors: without data of its own (the base's placement delete has its
+// exact size), and with data after a value-initialised base.
+struct ThrowsPlain : tovObject {
+    ThrowsPlain() { throw std::runtime_error("constructor failed"); }
 };
 struct ThrowsAfterBase : Counted {
     ThrowsAfterBase() : Counted() { throw std::runtime_error("constructor failed"); }
     TOV_OBJECT_OPERATORS(ThrowsAfterBase)
     char payload[40] = {};
+};
+// `X()` zero-fills it, wiping the pool operator new wrote there; then its first base
+// throws before the tovObject part is built.
+struct Throws {
+    Throws() { throw std::runtime_error("base failed"); }
+};
+struct ZeroedThenThrows : Throws, tovObject {
+    TOV_OBJECT_OPERATORS(ZeroedThenThrows)
 };
 // An argument that makes a pooled object of its own and then fails.
 tovObject* madeThenFailed(tovPool* pool, tovObject*& made) {
@@ -55,72 +66,58 @@ tovObject* madeThenFailed(tovPool* pool, tovObject*& made) {
     throw std::runtime_error("argument failed");
 }
 
-using Make = std::function<tovObject*(tovPool*)>;
+using Forms = std::vector<std::pair<std::string, std::function<tovObject*(tovPool*)>>>;
 
-// Each form makes an object in the given pool (null: the main pool).
-template <class T>
-std::vector<std::pair<std::string, Make>> defaultForms(const std::string& name) {
-    return {{name, [](tovPool* p) -> tovObject* { return new (p) T; }},
-            {name + "()", [](tovPool* p) -> tovObject* { return new (p) T(); }},
-            {name + "{}", [](tovPool* p) -> tovObject* { return new (p) T{}; }}};
-}
+// `new (p) T`, `new (p) T()` and `new (p) T{}`.
+#define DEFAULT_FORMS(T)                                                       \
+    Forms {                                                                    \
+        {#T, [](tovPool* p) -> tovObject* { return new (p) T; }},              \
+            {#T "()", [](tovPool* p) -> tovObject* { return new (p) T(); }}, { \
+#T "{}", [](tovPool * p) -> tovObject* { return new (p) T{}; }     \
+        }                                                                      \
+    }
 
 class InitForms : public testing::Test {
 protected:
     void SetUp() override { tovLib::reInit(true); }
     void TearDown() override { tovLib::reset(); }
-
-    // The object is in `pool` (null: the main pool) with count 0, and its last
-    // down() gives the pool back everything it and its constructor took.
-    static void expectPooled(const std::string& form, const Make& make, tovPool* pool) {
-        tovPool* const expected = pool ? pool : tovPool::mainPool();
-        const std::size_t before = expected->umem();
-        tovObject* o = make(pool);
-        EXPECT_EQ(o->getPool(), expected) << form;
-        EXPECT_EQ(o->refCount(), 0) << form;
-        EXPECT_GT(expected->umem(), before) << form;
-        o->up();
-        o->down();
-        EXPECT_EQ(expected->umem(), before) << form;
-        EXPECT_TRUE(expected->verify()) << form;
-    }
 };
 
+// Each form makes its object in the pool (or, given none, the main pool) with count
+// 0, and its last down() gives back everything it and its constructor took.
 TEST_F(InitForms, EveryFormOfEveryClassIsPooledAndCounted) {
     const tovString interned[] = {"text", "name"};  // the main table holds these before any count
     tovFifo fifo;
     tovList list;
     tovSList slist;
     tovHash<4191> hash;
-    std::vector<std::pair<std::string, Make>> forms;
-    auto addForms = [&](const std::vector<std::pair<std::string, Make>>& more) {
-        forms.insert(forms.end(), more.begin(), more.end());
-    };
-    addForms(defaultForms<tovObject>("tovObject"));
-    addForms(defaultForms<tovFifo>("tovFifo"));
-    addForms(defaultForms<tovList>("tovList"));
-    addForms(defaultForms<tovSList>("tovSList"));
-    addForms(defaultForms<tovHash<4191>>("tovHash"));
-    addForms(defaultForms<Bare>("Bare"));
-    addForms(defaultForms<Counted>("Counted"));
-    addForms(defaultForms<Queue>("Queue"));
-    addForms(defaultForms<Outer>("Outer"));
-    addForms(defaultForms<ValueFifo>("ValueFifo"));
-    addForms(defaultForms<Table>("Table"));
-    addForms({
+    Forms forms = {
         {"tovFifoIter{}", [&](tovPool* p) -> tovObject* { return new (p) tovFifoIter{&fifo}; }},
         {"tovListIter{}", [&](tovPool* p) -> tovObject* { return new (p) tovListIter{&list}; }},
         {"tovSListIter{}", [&](tovPool* p) -> tovObject* { return new (p) tovSListIter{&slist}; }},
         {"tovHashIter{}", [&](tovPool* p) -> tovObject* { return new (p) tovHashIter<4191>{&hash}; }},
         {"tovStrElem{}", [](tovPool* p) -> tovObject* { return new (p) tovStrElem{"text"}; }},
         {"tovString()", [](tovPool* p) -> tovObject* { return new (p) tovString("text"); }},
-        {"tovNamedObj{}", [](tovPool* p) -> tovObject* { return new (p) tovNamedObj{tovString("name")}; }},
-    });
+        {"tovNamedObj{}", [](tovPool* p) -> tovObject* { return new (p) tovNamedObj{tovString("name")}; }}};
+    for (const Forms& more :
+         {DEFAULT_FORMS(tovObject), DEFAULT_FORMS(tovFifo), DEFAULT_FORMS(tovList), DEFAULT_FORMS(tovSList),
+          DEFAULT_FORMS(tovHash<4191>), DEFAULT_FORMS(Bare), DEFAULT_FORMS(Counted), DEFAULT_FORMS(Queue),
+          DEFAULT_FORMS(Outer), DEFAULT_FORMS(ValueFifo), DEFAULT_FORMS(Table)})
+        forms.insert(forms.end(), more.begin(), more.end());
     tovPool pool;
-    for (const auto& [form, make] : forms) {
-        expectPooled(form, make, &pool);
-        expectPooled(form + " in the main pool", make, nullptr);
-    }
+    for (const auto& [form, make] : forms)
+        for (tovPool* given : {&pool, static_cast<tovPool*>(nullptr)}) {
+            tovPool* const expected = given ? given : tovPool::mainPool();
+            const std::size_t before = expected->umem();
+            tovObject* o = make(given);
+            EXPECT_EQ(o->getPool(), expected) << form;
+            EXPECT_EQ(o->refCount(), 0) << form;
+            EXPECT_GT(expected->umem(), before) << form;
+            o->up();
+            o->down();
+            EXPECT_EQ(expected->umem(), before) << form;
+            EXPECT_TRUE(expected->verify()) << form;
+        }
 }
 
 // The allocation of a new-expression comes before its arguments are evaluated, so a
@@ -139,31 +136,54 @@ TEST_F(InitForms, NestedNewExpressionsEachFindTheirOwnPool) {
     EXPECT_EQ(p.umem() + q.umem() + r.umem(), 0u);
 }
 
-// A failed construction gives back exactly what was taken, and leaves nothing that a
-// later object at the same address could take for its pool.
+// A failed construction gives back exactly what was taken, each size to its own class,
+// and leaves no record that a later object at the same address could take its pool from.
 TEST_F(InitForms, ThrowingConstructionLeavesNoRecordBehind) {
+    static_assert(sizeof(ThrowsPlain) == sizeof(tovObject));
     tovPool pool;
+    EXPECT_THROW(new (&pool) ThrowsPlain, std::runtime_error);
     EXPECT_THROW(new (&pool) ThrowsAfterBase(), std::runtime_error);
+    EXPECT_THROW(new (&pool) ZeroedThenThrows(), std::runtime_error);
+    EXPECT_EQ(pool.umem(), 0u);
+    void* big = pool.alloc(sizeof(ThrowsAfterBase));  // each the element given back
+    void* small = pool.alloc(sizeof(ThrowsPlain));
+    EXPECT_EQ(pool.rmem(), 0u);
+    EXPECT_LT(small, big);
+    pool.release();
     tovObject* made = nullptr;
     EXPECT_THROW(new (&pool) Outer(madeThenFailed(&pool, made)), std::runtime_error);
     EXPECT_EQ(made->getPool(), &pool);
     delete made;
     EXPECT_EQ(pool.umem(), 0u);
     EXPECT_TRUE(pool.verify());
-    // The memory is handed out again; objects built elsewhere stay unpooled.
+    void* mem = pool.alloc(sizeof(Outer));  // the outer object's memory, recycled
+    auto* unpooled = ::new (mem) Outer();   // built without the pool-aware new
     auto* again = new (&pool) Counted();
-    EXPECT_EQ(again->getPool(), &pool);
-    delete again;
     Counted automatic{};
     static Counted staticObject{};
     auto* heap = ::new Counted();
     auto* holder = new (&pool) Holder();
+    EXPECT_EQ(unpooled->getPool(), nullptr);
+    EXPECT_EQ(again->getPool(), &pool);
     EXPECT_EQ(automatic.getPool(), nullptr);
     EXPECT_EQ(staticObject.getPool(), nullptr);
     EXPECT_EQ(heap->getPool(), nullptr);
     EXPECT_EQ(holder->getPool(), &pool);
     EXPECT_EQ(holder->member.getPool(), nullptr);
+    // Memory no object was built in -- given back through operator delete, or taken by
+    // an argument and given back to the pool -- leaves no record either.
+    Counted::operator delete(Counted::operator new(sizeof(Counted), &pool), sizeof(Counted));
+    void* raw = nullptr;  // that memory again
+    auto* outer = new (&pool) Outer((raw = Counted::operator new(sizeof(Counted), &pool), nullptr));
+    pool.free(raw, sizeof(Counted));
+    auto* rebuilt = ::new (pool.alloc(sizeof(Counted))) Counted();  // and again
+    EXPECT_EQ(rebuilt->getPool(), nullptr);
+    rebuilt->~Counted();
+    pool.free(rebuilt, sizeof(Counted));
+    delete outer;
+    unpooled->~Outer();
     ::delete heap;
+    delete again;
     delete holder;
 }
 
