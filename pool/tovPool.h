@@ -315,6 +315,16 @@ private:
 
     void addblock(std::size_t size);
     void* carve(std::size_t rounded);
+    // carve()'s walk, out of line so that carve()'s common case saves no registers.
+    // Not exported: the library alone calls it.
+    [[gnu::visibility("hidden"), gnu::noinline]] void* firstFit(std::size_t rounded);
+    /// An element of `rounded` bytes at `p`, carved from a free segment, leaves the pool.
+    void* carved(void* p, std::size_t rounded, bool asan) {
+        _fmem -= rounded;
+        _umem += rounded;
+        handOut(p, rounded, asan);
+        return p;
+    }
     void freeLarge(void* p, std::size_t rounded);
     void rewindFits(Segment** link, const void* changed);
     static Segment* segmentAt(Segment** link);
