@@ -85,6 +85,33 @@ const char* tovPool::className() const { return tovPoolClass; }
 // until one fits. A segment is taken whole when it is exactly the request, and split
 // only when the remainder can still hold a segment header.
 void* tovPool::carve(std::size_t r) {
+    // The common case first, without the walk: a small request whose first candidate,
+    // the segment at its class's hint (or the head), lies above every hint and splits.
+    // The walk would split that segment, find no hint at or behind it (so neither the
+    // remainder's class hint nor any other moves), and set this class's hint to the
+    // same link; this does the same, field for field.
+    if (r - 1 < smallLimit - 1 && !poisoning()) {
+        Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
+        Segment* const s = follow(link, false);
+        // Above every hint, so not null either.
+        if (addr(s) > _fitsBelow) {
+            const std::size_t size = peek(s->size, false);
+            if (size >= r + headerSize) {
+                auto* rest = reinterpret_cast<Segment*>(reinterpret_cast<char*>(s) + r);
+                Segment* const next = peek(s->next, false);
+                poke(rest->next, next, false);
+                poke(rest->size, size - r, false);
+                relink(link, rest, false);
+                if (s == _freeTail) _freeTail = rest;
+                setFit(r / 8, link);
+                return carved(s, r, false);
+            }
+        }
+    }
+    return firstFit(r);
+}
+
+void* tovPool::firstFit(std::size_t r) {
     if (r == 0) throw std::bad_alloc();
     if (!_blocks) establish(r);
     // Whether to tell the sanitizer is asked once; the records below are opened with
@@ -121,10 +148,7 @@ void* tovPool::carve(std::size_t r) {
             }
             setFit(k, k == sizeClasses ? firstLarge : link);
             if (addr(s) <= _fitsBelow) leaveCarved(s, link);
-            _fmem -= r;
-            _umem += r;
-            handOut(s, r, asan);
-            return s;
+            return carved(s, r, asan);
         }
         setFit(k, k == sizeClasses && firstLarge ? firstLarge : link);
         addblock(r);

@@ -165,6 +165,8 @@ public:
     static constexpr std::size_t sizeClasses = 64;
 
 private:
+    friend class tovStringTbl;
+
     struct Arena;
     struct Block;
     struct Segment;
@@ -308,6 +310,17 @@ private:
         }
         freeLarge(p, r);
     }
+    /// Whether taking an element of `first` bytes, then one of `second` bytes, and
+    /// giving both back, the second first, leaves the pool as it is without doing it:
+    /// true when both come from the recycled lists (two from one list when the sizes
+    /// share a class), since each is then pushed back where it was popped from, with
+    /// the same link, and the counters move back by what they moved.
+    bool recyclesPair(std::size_t first, std::size_t second) const {
+        const std::size_t a = rounded(first);
+        const std::size_t b = rounded(second);
+        if (a >= smallLimit || b >= smallLimit || !_recycled[a / 8] || !_recycled[b / 8]) return false;
+        return a != b || peek(_recycled[a / 8]->next) != nullptr;
+    }
     // GCOVR_EXCL_START: called only when poisoning()
     [[gnu::noinline, gnu::cold]] void* allocPoisoning(std::size_t size) { return allocBody<true>(size); }
     [[gnu::noinline, gnu::cold]] void freePoisoning(void* p, std::size_t size) { freeBody<true>(p, size); }
@@ -315,6 +328,16 @@ private:
 
     void addblock(std::size_t size);
     void* carve(std::size_t rounded);
+    // carve()'s walk, out of line so that carve()'s common case saves no registers.
+    // Not exported: the library alone calls it.
+    [[gnu::visibility("hidden"), gnu::noinline]] void* firstFit(std::size_t rounded);
+    /// An element of `rounded` bytes at `p`, carved from a free segment, leaves the pool.
+    void* carved(void* p, std::size_t rounded, bool asan) {
+        _fmem -= rounded;
+        _umem += rounded;
+        handOut(p, rounded, asan);
+        return p;
+    }
     void freeLarge(void* p, std::size_t rounded);
     void rewindFits(Segment** link, const void* changed);
     static Segment* segmentAt(Segment** link);

@@ -57,6 +57,8 @@ public:
 
 private:
     friend class tovStringTbl;
+    // The table's text index reads the kept hash instead of hashing the text again.
+    friend class tovStringIndex;
     template <int N>
     friend class tovHash;
     /// Copies the `length` bytes of `s` and its terminating zero; the constructors that

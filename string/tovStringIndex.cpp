@@ -16,17 +16,15 @@ constexpr std::size_t firstCapacity = 64;
 
 const char* textOf(const tovObject& o) { return static_cast<const tovStrElem&>(o); }
 
-std::uint32_t hashOf(const char* text) { return tovText::fullHash(text, std::strlen(text)); }
-
 }  // namespace
 
 #if UINTPTR_MAX > 0xFFFFFFFFu
 // Where pointers have 64 bits, the addresses a process is given leave the top 16 zero: a
 // slot is the element's address with a 16-bit tag of its text's hash in those bits,
 // and a search compares a text only where the tag matches. The full hash, which a
-// slot's home needs when the index grows or closes a gap, is computed again from the
-// element's text. An element whose address uses the top bits cannot be held, and the
-// index is dropped: the chains answer without it.
+// slot's home needs when the index grows or closes a gap, is the one the element
+// keeps. An element whose address uses the top bits cannot be held, and the index is
+// dropped: the chains answer without it.
 class tovStringIndex::Slot {
 public:
     static bool fits(const tovStrElem* e) { return (reinterpret_cast<std::uintptr_t>(e) >> tagShift) == 0; }
@@ -36,7 +34,7 @@ public:
         return reinterpret_cast<tovStrElem*>(_bits & addressMask);
     }
     bool mayHold(std::uint32_t h) const { return (_bits >> tagShift) == tagOf(h); }
-    std::uint32_t hash() const { return hashOf(textOf(*elem())); }
+    std::uint32_t hash() const { return elem()->fullHash(); }
     void set(tovStrElem* e, std::uint32_t h) {
         _bits = reinterpret_cast<std::uintptr_t>(e) | tagOf(h) << tagShift;
     }
@@ -75,6 +73,10 @@ tovStringIndex* tovStringIndex::_indexes = nullptr;
 
 bool tovStringIndex::plain(const tovObject& o) { return typeid(o) == typeid(tovStrElem); }
 
+std::uint32_t tovStringIndex::hashOf(const tovObject& o) {
+    return static_cast<const tovStrElem&>(o).fullHash();
+}
+
 tovStringIndex::tovStringIndex(const tovStringTbl& table)
     : tovPoolSide(table.getPool()), _table(&table), _nextIndex(_indexes) {
     _indexes = this;
@@ -106,9 +108,8 @@ tovStringIndex* tovStringIndex::make(const tovStringTbl& table) {
     for (unsigned int b = 0; b < buckets; ++b) {
         for (const tovLinkObj* node = table._buckets[b]; node; node = node->_next) {
             const tovObject& o = node->getObj();
-            const bool fresh =
-                !plain(o) || !index->find(hashOf(textOf(o)), textOf(o), std::strlen(textOf(o)));
-            if (fresh && !index->added(o, b, plain(o) ? hashOf(textOf(o)) : 0)) {
+            const bool fresh = !plain(o) || !index->find(hashOf(o), textOf(o), std::strlen(textOf(o)));
+            if (fresh && !index->added(o, b, plain(o) ? hashOf(o) : 0)) {
                 delete index;
                 return nullptr;
             }
@@ -200,8 +201,7 @@ bool tovStringIndex::removed(const tovObject& o, unsigned int b, const tovLinkOb
     }
     const char* text = textOf(o);
     const std::size_t length = std::strlen(text);
-    const std::uint32_t h = hashOf(text);
-    Slot* slot = slotOf(h, text, length);
+    Slot* slot = slotOf(hashOf(o), text, length);
     if (!slot || slot->elem() != &o) return true;
     for (; head; head = head->_next) {
         const tovObject& next = head->getObj();
@@ -250,7 +250,8 @@ bool tovStringIndex::agrees(const tovStringTbl& table) const {
                 earlier = earlier->_next;
             if (earlier != node) continue;  // not the first of its text
             ++firsts;
-            ok &= find(hashOf(text), text, std::strlen(text)) == &o;
+            const std::size_t length = std::strlen(text);
+            ok &= find(tovText::fullHash(text, length), text, length) == &o;
         }
         ok &= others == (_foreign ? _foreign[b] : 0u);
     }

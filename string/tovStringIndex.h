@@ -58,9 +58,12 @@ private:
     class Slot;
 
     explicit tovStringIndex(const tovStringTbl& table);
+    /// The full hash of the plain element `o`'s text.
+    static std::uint32_t hashOf(const tovObject& o);
     std::size_t home(std::uint32_t h) const;
     Slot* slotOf(std::uint32_t h, const char* s, std::size_t length) const;
-    bool grow();
+    // Rare (the capacity doubles), and out of line so that addedNew() stays small.
+    [[gnu::noinline]] bool grow();
     void erase(Slot* slot);
 
     const tovStringTbl* const _table;

@@ -135,7 +135,10 @@ tovStrElem& tovStringTbl::addStrElem(const char* s) {
         }
     }
     if (found) {
-        passCandidate(length);
+        // Mostly both of the candidate's sizes are recycled: then making and deleting
+        // it would change nothing in the pool, and is left out.
+        const tovPool* pool = getPool() ? getPool() : tovPool::mainPool();
+        if (pool && !pool->recyclesPair(sizeof(tovStrElem), length + 1)) passCandidate(length);
         return *found;
     }
     // No stored object of the bucket can equal the candidate: it is added.
