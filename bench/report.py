@@ -51,16 +51,20 @@ structure, and `verify()` checks the invariant that keeps it exact.
   class: a carve moves only the hints that pointed into the carved segment (a bound on
   the hints' addresses rules that out in the usual case) and the hint of the one class
   that the remainder now fits exactly; a new block above the last free segment is
-  appended without a walk. Invariants checked by `verify()`: every hint is a link of
+  appended without a walk. A small request whose segment lies above every hint and
+  leaves a remainder that can hold a header is cut inline, since no hint but its own
+  class's can move. Invariants checked by `verify()`: every hint is a link of
   the free list with no fitting segment ahead of it and below the bound, and the
   recorded last segment is the last. The pool fuzzer still predicts every address.
 - Strings (P7). A table of 64 entries or more keeps, beside its 4,191 chains and outside
   the pools, an open-addressing index of its plain elements' 32-bit text hashes, in
   8-byte slots (on 64-bit targets the element's address with a 16-bit tag of the hash in
-  its unused top bits, the full hash computed again from the text when the index grows
-  or closes a gap): the text is hashed once, for the bucket and for the index. A hit
-  answers from the index and gives the pool back exactly what a candidate element and
-  its text would have taken and returned; buckets holding objects of other classes take
+  its unused top bits; an element keeps its full hash in padding the object leaves, so
+  growing and closing gaps read it back): the text is hashed once, for the bucket and
+  for the index. A hit answers from the index and gives the pool back exactly what a
+  candidate element and its text would have taken and returned (nothing, when both sizes
+  come from recycled elements: the pair would put them back where they were); buckets
+  holding objects of other classes take
   the full path through the chain. The index is dropped when it cannot grow (the chains
   answer), when its table is forgotten, and when its table's pool is released or
   destroyed. Invariant checked by `verify()`: for each text the index holds the first
@@ -69,18 +73,18 @@ structure, and `verify()` checks the invariant that keeps it exact.
 - Containers (P8, P9, X1). A range-for over a `tovFifo`, `tovList`, `tovSList` or
   `tovHash<N>` of that exact static type follows the nodes: no iterator from the pool,
   no virtual call. `tovHash<N>` works for any N, so a client sizes a table for its
-  entries (P9); a named object answers a plain handle key with one type test.
+  entries (P9). A plain handle key is classified once per lookup: its bucket comes from
+  its element's kept hash, and entries that are exactly `tovNamedObj` compare name
+  elements without a virtual call (subclasses, which may override `isEqual`, are asked).
 - The census (P10) counts each file as it is read, in a small per-file table, merges
   only the file's distinct words into a table sized for the corpus, and interns each
   identifier once.
 
 ## Where tovlib is behind, and why
 
-- P9 and P8 hash at scale: a probe goes from the bucket to the node, to the object, to
-  its name handle and to the element, and the key's hash runs over its text, where the
-  peer's node holds the cached hash and a short key inline. With the library's 4,191
-  buckets, chains grow with the entries (about 24 per bucket at 100,000): choose a
-  `tovHash<N>` with N at least the number of entries (P9).
+- P8 hash at scale: with the library's 4,191 buckets, chains grow with the entries
+  (about 24 per bucket at 100,000) and every probe goes from the node to the object and
+  its name: choose a `tovHash<N>` with N at least the number of entries (P9).
 - P7 misses at 1,000 and 10,000 texts: each new text costs three carves (element, text,
   node) from a pool that was just emptied, and the text index is made at 64 entries and
   doubles from there, where the peer makes one node that holds a short text inline. From
