@@ -1,9 +1,7 @@
 // Tests of tovObject: counting, the pool of an object made without one, copies,
-// identity, hash and order, dump lines, and (under AddressSanitizer) poisoned memory.
+// identity, hash and order, and dump lines.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <functional>
 #include <string>
 
 #include <tovlib.h>
@@ -105,52 +103,5 @@ TEST_F(Object, DumpLines) {
     }
     o->down();
 }
-
-#ifdef TOVLIB_ASAN
-// Under AddressSanitizer the pool marks what it does not hand out.
-int readValue(const int* p) { return *static_cast<const volatile int*>(p); }
-
-struct Valued : tovObject {
-    int value = 1;
-};
-
-TEST(PoisonedPool, UsesOfMemoryThePoolKeepsAreReported) {
-    const struct {
-        const char* what;
-        std::function<const int*(tovPool&)> leave;  // returns an address no longer handed out
-        const char* report;
-    } rows[] = {{"after the last release",
-                 [](tovPool& p) {
-                     Valued* o = new (&p) Valued;
-                     const int* value = &o->value;
-                     o->up();
-                     o->down();  // destroyed: its memory waits in a recycled list
-                     return value;
-                 },
-                 "use-after-poison"},
-                {"after the pool's release",
-                 [](tovPool& p) {
-                     const int* value = &(new (&p) Valued)->value;
-                     p.release();  // the block went back to the heap
-                     return value;
-                 },
-                 "heap-use-after-free"},
-                {"in a free segment",
-                 [](tovPool& p) {
-                     auto* big = static_cast<int*>(p.alloc(1000));
-                     p.free(big, 1000);
-                     return big + 100;
-                 },
-                 "use-after-poison"}};
-    for (const auto& row : rows)
-        EXPECT_DEATH(
-            {
-                tovPool p;
-                std::printf("%d\n", readValue(row.leave(p)));
-            },
-            row.report)
-            << row.what;
-}
-#endif
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Misuse of pooled memory, one case per run, for Memcheck to report (the valgrind
-// preset runs each case and expects its report). Every case touches memory that the
-// pool holds but does not hand out, or gives an element back twice.
+// Misuse of pooled memory, one case per run, for a checker to report: Memcheck (the
+// valgrind preset), AddressSanitizer (the asan preset), and AddressSanitizer in this
+// client alone, over a library built without it (.ci/run). Every case touches memory
+// that the pool holds but does not hand out, or gives an element back twice.
 #include <cstdio>
 #include <cstring>
 
@@ -26,26 +27,31 @@ int main(int argc, char** argv) {
     tovPool pool;
     Valued* o = new (&pool) Valued;
     o->up();
-    if (is("after-down")) {
+    const int* const value = &o->value;  // taken while the object lives
+    if (is("after-free")) {  // given back by the pool code inline in this program
+        auto* p = static_cast<int*>(pool.alloc(24));
+        pool.free(p, 24);
+        std::printf("%d\n", load<int>(p + 2));
+    } else if (is("after-down")) {  // given back by the library's own free()
         o->down();  // destroyed: its memory waits in a recycled list
-        std::printf("%d\n", load<int>(&o->value));
+        std::printf("%d\n", load<int>(value));
     } else if (is("link-after-down")) {
         o->down();  // the first word now links the recycled list: the pool's, not ours
         std::printf("%p\n", load<void*>(o));
     } else if (is("after-release")) {
         pool.release();  // the block went back to the heap
-        std::printf("%d\n", load<int>(&o->value));
+        std::printf("%d\n", load<int>(value));
     } else if (is("free-segment")) {
         void* big = pool.alloc(1000);
-        pool.free(big, 1000);                          // merges with the rest of the block, the last segment
-        *static_cast<void* volatile*>(big) = nullptr;  // its header's link, null already
+        pool.free(big, 1000);  // merges with the rest of the block, the last segment
+        std::printf("%d\n", load<int>(static_cast<int*>(big) + 100));
     } else if (is("double-free")) {
         void* small = pool.alloc(40);
         pool.free(small, 40);
         pool.free(small, 40);
     } else {
         std::fprintf(stderr,
-                     "usage: memcheck_misuse after-down|link-after-down|after-release|"
+                     "usage: misuse after-free|after-down|link-after-down|after-release|"
                      "free-segment|double-free\n");
         return 2;
     }
