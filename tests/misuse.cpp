@@ -28,11 +28,12 @@ int main(int argc, char** argv) {
     Valued* o = new (&pool) Valued;
     o->up();
     const int* const value = &o->value;  // taken while the object lives
-    if (is("after-free")) {  // given back by the pool code inline in this program
+    // Given back by the pool code inline in this program, or by the library's own free().
+    if (is("after-free")) {
         auto* p = static_cast<int*>(pool.alloc(24));
         pool.free(p, 24);
         std::printf("%d\n", load<int>(p + 2));
-    } else if (is("after-down")) {  // given back by the library's own free()
+    } else if (is("after-down")) {
         o->down();  // destroyed: its memory waits in a recycled list
         std::printf("%d\n", load<int>(value));
     } else if (is("link-after-down")) {
