@@ -56,9 +56,15 @@ void tovStringTbl::tempPool() {
     _tempTable = nullptr;
 }
 
+namespace {
+// Out of line, so that making a handle from text does not pay for making a table.
+[[gnu::noinline]] tovStringTbl* establishMain() { return tovStringTbl::establish(nullptr); }
+}  // namespace
+
 tovStringTbl& tovStringTbl::current() {
     if (_tempTable) return *_tempTable;
-    return *establish(nullptr);
+    if (_table) return *_table;
+    return *establishMain();
 }
 
 tovObject& tovStringTbl::add(tovObject& o) {
@@ -141,8 +147,18 @@ tovStrElem& tovStringTbl::addStrElem(const char* s) {
         if (pool && !pool->recyclesPair(sizeof(tovStrElem), length + 1)) passCandidate(length);
         return *found;
     }
-    // No stored object of the bucket can equal the candidate: it is added.
-    auto* candidate = new (getPool()) tovStrElem(s, length, h);  // GCOVR_EXCL_BR_LINE
+    // No stored object of the bucket can equal the candidate: it is added. The element
+    // is carved as `new (getPool())` would carve it; its constructors are user-provided,
+    // so the marker stays and no record of the allocation is needed.
+    void* const memory = allocMarked(sizeof(tovStrElem), getPool());
+    tovStrElem* candidate;
+    try {
+        // GCOVR_EXCL_BR_LINE: the null test of placement new
+        candidate = ::new (memory) tovStrElem(s, length, h);
+    } catch (...) {
+        tovStrElem::operator delete(memory, getPool());
+        throw;
+    }
     try {
         linkAt(*candidate, b);
     } catch (...) {
