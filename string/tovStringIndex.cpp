@@ -12,7 +12,7 @@
 namespace {
 
 constexpr unsigned int buckets = 4191;
-constexpr std::size_t firstCapacity = 64;
+constexpr std::size_t firstCapacity = 256;
 constexpr std::size_t quadrupleBelow = 4096;
 
 const char* textOf(const tovObject& o) { return static_cast<const tovStrElem&>(o); }

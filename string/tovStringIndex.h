@@ -32,8 +32,9 @@ public:
     static void drop(const tovStringTbl* table);
     ~tovStringIndex() override;
 
-    /// Whether bucket `b` holds an object that is not a plain element.
-    bool foreignIn(unsigned int b) const { return _foreign && _foreign[b] != 0; }
+    /// Whether the bucket of texts of full hash `h` holds an object that is not a plain
+    /// element.
+    bool foreignIn(std::uint32_t h) const { return _foreign && _foreign[h % 4191] != 0; }
     /// The element the index holds for the `length` bytes of `s`, whose full hash is `h`.
     tovStrElem* find(std::uint32_t h, const char* s, std::size_t length) const;
     /// `o` was linked at the head of bucket `b`; `h` is its full hash if it is a plain

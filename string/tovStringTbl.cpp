@@ -123,14 +123,15 @@ tovStrElem& tovStringTbl::addStrElem(const char* s) {
     if (!s) s = "";
     const std::size_t length = std::strlen(s);
     const std::uint32_t h = tovText::fullHash(s, length);
-    const unsigned int b = h % 4191;
     // The chains are short while the table is small; the index comes with size.
     tovStringIndex* index = _count >= indexFrom ? tovStringIndex::make(*this) : tovStringIndex::of(this);
     tovStrElem* found = nullptr;
     if (index) {
-        if (index->foreignIn(b)) return addThroughChain(s, length);
+        // A hit through the index needs no bucket unless the table holds other objects.
+        if (index->foreignIn(h)) return addThroughChain(s, length);
         found = index->find(h, s, length);
     } else {
+        const unsigned int b = h % 4191;
         // The candidate's find, with each stored plain element's text comparison; any
         // other stored object decides for itself.
         for (const tovLinkObj* node = _buckets[b]; node && !found; node = node->_next) {
@@ -160,7 +161,7 @@ tovStrElem& tovStringTbl::addStrElem(const char* s) {
         throw;
     }
     try {
-        linkAt(*candidate, b);
+        linkAt(*candidate, h % 4191);
     } catch (...) {
         delete candidate;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
         throw;
