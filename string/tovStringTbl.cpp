@@ -154,8 +154,7 @@ tovStrElem& tovStringTbl::addStrElem(const char* s) {
     void* const memory = allocMarked(sizeof(tovStrElem), getPool());
     tovStrElem* candidate;
     try {
-        // GCOVR_EXCL_BR_LINE: the null test of placement new
-        candidate = ::new (memory) tovStrElem(s, length, h);
+        candidate = ::new (memory) tovStrElem(s, length, h);  // GCOVR_EXCL_BR_LINE: placement new's null test
     } catch (...) {
         tovStrElem::operator delete(memory, getPool());
         throw;
