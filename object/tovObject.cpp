@@ -99,12 +99,19 @@ tovObject::~tovObject() = default;
 
 void tovObject::destroy() { delete this; }
 
-void* tovObject::operator new(std::size_t size, tovPool* pool) {
+void* tovObject::allocMarked(std::size_t size, tovPool* pool) {
     if (!pool) pool = tovPool::mainPool();
     void* mem = pool ? pool->alloc(size) : ::operator new(size);
     // Raw byte copies: the memory holds no object yet.
     std::memcpy(static_cast<char*>(mem) + TOV_POOL_AT, &pool, sizeof pool);
     std::memcpy(static_cast<char*>(mem) + TOV_COUNT_AT, &constructionMarker, sizeof constructionMarker);
+    return mem;
+}
+
+void* tovObject::operator new(std::size_t size, tovPool* pool) {
+    void* mem = allocMarked(size, pool);
+    // The pool it was carved from, the main pool in place of null.
+    std::memcpy(&pool, static_cast<char*>(mem) + TOV_POOL_AT, sizeof pool);
     recordPending(mem, pool);
     return mem;
 }

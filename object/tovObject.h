@@ -101,9 +101,17 @@ protected:
     static void releaseUnbuilt(void* p, std::size_t size);
 
 private:
+    // Interning carves its elements itself.
+    friend class tovStringTbl;
+
     // Out of line, so that inlining down() into code that holds an automatic object
     // never shows the compiler a `delete` of it.
     void destroy();
+    // What operator new does but for the record of the pending allocation: for library
+    // code that constructs a class whose constructors are all user-provided, so that
+    // nothing zero-fills the marker and the constructor finds its pool there. Not
+    // exported: the library alone calls it.
+    [[gnu::visibility("hidden")]] static void* allocMarked(std::size_t size, tovPool* pool);
 
     tovPool* _pool;
     std::int32_t _refCount;

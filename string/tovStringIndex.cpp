@@ -12,9 +12,20 @@
 namespace {
 
 constexpr unsigned int buckets = 4191;
-constexpr std::size_t firstCapacity = 64;
+constexpr std::size_t firstCapacity = 256;
+constexpr std::size_t quadrupleBelow = 4096;
 
 const char* textOf(const tovObject& o) { return static_cast<const tovStrElem&>(o); }
+
+// The first bucket from `b` on whose chain is not empty, or `buckets`. A table that has
+// just come to the size for an index leaves most of its buckets empty: four heads are
+// tested at a time.
+unsigned int nextUsed(const tovLinkObj* const* heads, unsigned int b) {
+    auto bits = [heads](unsigned int i) { return reinterpret_cast<std::uintptr_t>(heads[i]); };
+    while (b + 4 <= buckets && (bits(b) | bits(b + 1) | bits(b + 2) | bits(b + 3)) == 0) b += 4;
+    while (b < buckets && !heads[b]) ++b;
+    return b;
+}
 
 }  // namespace
 
@@ -105,7 +116,7 @@ tovStringIndex* tovStringIndex::make(const tovStringTbl& table) {
     // The constructor cannot throw: the new-expression's cleanup never runs.
     auto* index = new (std::nothrow) tovStringIndex(table);  // GCOVR_EXCL_BR_LINE
     if (!index) return nullptr;
-    for (unsigned int b = 0; b < buckets; ++b) {
+    for (unsigned int b = nextUsed(table._buckets, 0); b < buckets; b = nextUsed(table._buckets, b + 1)) {
         for (const tovLinkObj* node = table._buckets[b]; node; node = node->_next) {
             const tovObject& o = node->getObj();
             const bool fresh = !plain(o) || !index->find(hashOf(o), textOf(o), std::strlen(textOf(o)));
@@ -123,11 +134,16 @@ std::size_t tovStringIndex::home(std::uint32_t h) const {
     return static_cast<std::size_t>((h * 0x9E3779B1u) >> _shift) & _mask;
 }
 
+// A search that finds nothing ends at the empty slot where the text would go: addedNew()
+// puts it there, unless the index grows first.
 tovStringIndex::Slot* tovStringIndex::slotOf(std::uint32_t h, const char* s, std::size_t length) const {
     if (!_slots) return nullptr;
     for (std::size_t i = home(h);; i = (i + 1) & _mask) {
         Slot& slot = _slots[i];
-        if (slot.empty()) return nullptr;
+        if (slot.empty()) {
+            _hole = i;
+            return nullptr;
+        }
         if (slot.mayHold(h) && std::memcmp(textOf(*slot.elem()), s, length + 1) == 0) return &slot;
     }
 }
@@ -139,7 +155,11 @@ tovStrElem* tovStringIndex::find(std::uint32_t h, const char* s, std::size_t len
 
 bool tovStringIndex::grow() {
     static_assert(sizeof(Slot) == 8, "a slot is 8 bytes");
-    const std::size_t capacity = _slots ? 2 * (_mask + 1) : firstCapacity;
+    // Four times as large while small, where moving the entries again soon would cost
+    // more than the few kilobytes; then twice, as the memory of a large table counts.
+    const std::size_t capacity = !_slots                      ? firstCapacity
+                                 : _mask + 1 < quadrupleBelow ? 4 * (_mask + 1)
+                                                              : 2 * (_mask + 1);
     // Every slot empty. The count cannot overflow: the compiler's test never fires.
     auto* slots = new (std::nothrow) Slot[capacity]();  // GCOVR_EXCL_BR_LINE
     if (!slots) return false;
@@ -181,12 +201,14 @@ bool tovStringIndex::added(const tovObject& o, unsigned int b, std::uint32_t h) 
 
 bool tovStringIndex::addedNew(tovStrElem& e, std::uint32_t h) {
     if (!Slot::fits(&e)) return false;  // GCOVR_EXCL_LINE: no such address where tested
-    // At most half full, so that a search for a missing text ends soon.
+    // At most half full, so that a search for a missing text ends soon. Without a
+    // growth the search that missed the text has found its slot.
+    std::size_t i = _hole;
     if (!_slots || 2 * (_size + 1) > _mask + 1) {
         if (!grow()) return false;
+        i = home(h);
+        while (!_slots[i].empty()) i = (i + 1) & _mask;
     }
-    std::size_t i = home(h);
-    while (!_slots[i].empty()) i = (i + 1) & _mask;
     _slots[i].set(&e, h);
     ++_size;
     return true;

@@ -32,15 +32,17 @@ public:
     static void drop(const tovStringTbl* table);
     ~tovStringIndex() override;
 
-    /// Whether bucket `b` holds an object that is not a plain element.
-    bool foreignIn(unsigned int b) const { return _foreign && _foreign[b] != 0; }
+    /// Whether the bucket of texts of full hash `h` holds an object that is not a plain
+    /// element.
+    bool foreignIn(std::uint32_t h) const { return _foreign && _foreign[h % 4191] != 0; }
     /// The element the index holds for the `length` bytes of `s`, whose full hash is `h`.
     tovStrElem* find(std::uint32_t h, const char* s, std::size_t length) const;
     /// `o` was linked at the head of bucket `b`; `h` is its full hash if it is a plain
     /// element. False when the index could not follow: then it must be dropped.
     bool added(const tovObject& o, unsigned int b, std::uint32_t h);
     /// The plain element `e`, whose text the index does not hold and whose full hash is
-    /// `h`, was linked at the head of its bucket. False as for added().
+    /// `h`, was linked at the head of its bucket; the index's last search was the one
+    /// for that text, which found nothing. False as for added().
     bool addedNew(tovStrElem& e, std::uint32_t h);
     /// `o` was unlinked from bucket `b`, whose chain now starts at `head`; its node
     /// is still alive, so is `o`. False as for added().
@@ -73,6 +75,7 @@ private:
     unsigned int _shift = 32;           // 32 - log2(capacity)
     std::size_t _size = 0;              // elements held
     std::uint32_t* _foreign = nullptr;  // per bucket, made with the first such object
+    mutable std::size_t _hole = 0;      // the empty slot that ended the last search
 
     static tovStringIndex* _indexes;
 };

@@ -56,9 +56,15 @@ void tovStringTbl::tempPool() {
     _tempTable = nullptr;
 }
 
+namespace {
+// Out of line, so that making a handle from text does not pay for making a table.
+[[gnu::noinline]] tovStringTbl* establishMain() { return tovStringTbl::establish(nullptr); }
+}  // namespace
+
 tovStringTbl& tovStringTbl::current() {
     if (_tempTable) return *_tempTable;
-    return *establish(nullptr);
+    if (_table) return *_table;
+    return *establishMain();
 }
 
 tovObject& tovStringTbl::add(tovObject& o) {
@@ -117,14 +123,15 @@ tovStrElem& tovStringTbl::addStrElem(const char* s) {
     if (!s) s = "";
     const std::size_t length = std::strlen(s);
     const std::uint32_t h = tovText::fullHash(s, length);
-    const unsigned int b = h % 4191;
     // The chains are short while the table is small; the index comes with size.
     tovStringIndex* index = _count >= indexFrom ? tovStringIndex::make(*this) : tovStringIndex::of(this);
     tovStrElem* found = nullptr;
     if (index) {
-        if (index->foreignIn(b)) return addThroughChain(s, length);
+        // A hit through the index needs no bucket unless the table holds other objects.
+        if (index->foreignIn(h)) return addThroughChain(s, length);
         found = index->find(h, s, length);
     } else {
+        const unsigned int b = h % 4191;
         // The candidate's find, with each stored plain element's text comparison; any
         // other stored object decides for itself.
         for (const tovLinkObj* node = _buckets[b]; node && !found; node = node->_next) {
@@ -141,10 +148,19 @@ tovStrElem& tovStringTbl::addStrElem(const char* s) {
         if (pool && !pool->recyclesPair(sizeof(tovStrElem), length + 1)) passCandidate(length);
         return *found;
     }
-    // No stored object of the bucket can equal the candidate: it is added.
-    auto* candidate = new (getPool()) tovStrElem(s, length, h);  // GCOVR_EXCL_BR_LINE
+    // No stored object of the bucket can equal the candidate: it is added. The element
+    // is carved as `new (getPool())` would carve it; its constructors are user-provided,
+    // so the marker stays and no record of the allocation is needed.
+    void* const memory = allocMarked(sizeof(tovStrElem), getPool());
+    tovStrElem* candidate;
     try {
-        linkAt(*candidate, b);
+        candidate = ::new (memory) tovStrElem(s, length, h);  // GCOVR_EXCL_BR_LINE: placement new's null test
+    } catch (...) {
+        tovStrElem::operator delete(memory, getPool());
+        throw;
+    }
+    try {
+        linkAt(*candidate, h % 4191);
     } catch (...) {
         delete candidate;  // GCOVR_EXCL_BR_LINE: delete's own null test; never null here
         throw;
