@@ -258,11 +258,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const bool converted = in.byte() & 1;
                 tovString* h = converted ? &static_cast<tovString&>(e) : new (nullptr) tovString(&e);
                 m.objs.push_back({h, false, e, text, temp, converted && temp});
-                // Any handle or named object is unequal to an element, and ordered by address.
+                // Any handle or named object is unequal to an element, and ordered by address;
+                // the element itself is in no order before or after it.
                 const tovObject& x = *m.objs[in.below(static_cast<unsigned>(m.objs.size()))].o;
                 const int byAddress = std::less<const void*>()(&e, &x) ? -1 : 1;
                 FUZZ_CHECK(!x.isEqual(e) && !e.isEqual(x) && e.objcmp(x) == byAddress &&
-                           x.objcmp(e) == -byAddress);
+                           x.objcmp(e) == -byAddress && e.objcmp(e) == 0);
                 FUZZ_EQ(e.hash(4191), textHash(text) % 4191);
                 break;
             }
