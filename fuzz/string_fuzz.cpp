@@ -1,13 +1,16 @@
 // Differential fuzzing of the strings: string tables, handles and named objects against
-// maps from text to interned element, with the temporary area opened and discarded and
+// a model of what each table holds, with the temporary area opened and discarded and
 // the library reset at random. Texts come from the input, empty ones and bytes of 0x80
-// and above included. Pool use is checked byte for byte: every table, element, text,
-// node, handle and named object must sit in the pool the model expects.
-#include <cstdio>
-#include <map>
-#include <sstream>
+// and above included; runs of texts, in pairs of one full hash, grow a table past the
+// size that makes its text index and may shrink it below again. Tables also take
+// elements straight in (duplicates, and elements of a client class that answer equality
+// themselves), lose entries by key or all at once, and must pass verify() after every
+// step. Pool use is checked byte for byte: every table, element, text, node, handle and
+// named object must sit in the pool the model expects.
+#include <algorithm>
+#include <cstring>
+#include <functional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include <tovlib.h>
@@ -29,13 +32,46 @@ int textOrder(const std::string& a, const std::string& b) {  // unsigned bytes
 
 std::size_t rounded(std::size_t n) { return (n + 7) / 8 * 8; }
 
+// An element of a client's class: equal by its text like a plain one (a twin), or to
+// nothing but itself (aloof). A table must ask it rather than compare texts.
+struct Client : tovStrElem {
+    Client(const char* s, bool twin) : tovStrElem(s), twin(twin) {}
+    bool isEqual(const tovObject& o) const override { return twin ? tovStrElem::isEqual(o) : &o == this; }
+    TOV_OBJECT_OPERATORS(Client)
+    bool twin;
+};
+
+struct Tagged : tovString {  // a client's handle class
+    using tovString::tovString;
+};
+
+enum Kind { plain, twin, aloof };
+
+// An element of a table, known by the address of its text, which no other element
+// shares; `o` is the element itself where the model was given it.
+struct Entry {
+    tovStrElem* o;
+    const char* id;
+    Kind kind;
+};
+
 struct Table {
-    std::unordered_map<std::string, const char*> texts;  // an element's identity: its text
-    std::size_t bytes() const {                          // the table and, per element, element, text and node
+    std::vector<Entry> entries;  // oldest first: a chain holds them newest first
+    std::size_t bytes() const {  // the table and, per entry, element, text and node
         std::size_t n = rounded(sizeof(tovStringTbl));
-        for (const auto& t : texts)
-            n += rounded(sizeof(tovStrElem)) + rounded(t.first.size() + 1) + rounded(sizeof(tovLinkObj));
+        for (const Entry& e : entries)
+            n += rounded(e.kind == plain ? sizeof(tovStrElem) : sizeof(Client)) +
+                 rounded(std::strlen(e.id) + 1) + rounded(sizeof(tovLinkObj));
         return n;
+    }
+    // What find() or remove() of the element `key` of `text` meets first: the newest
+    // entry that is `key` or, unless aloof, has its text.
+    const Entry* answer(const char* key, const std::string& text) const {
+        for (std::size_t i = entries.size(); i-- > 0;)
+            if (entries[i].id == key ||
+                (entries[i].kind != aloof && std::strcmp(entries[i].id, text.c_str()) == 0))
+                return &entries[i];
+        return nullptr;
     }
 };
 
@@ -44,8 +80,9 @@ struct Table {
 struct Obj {
     tovObject* o;
     bool named;
+    const char* id;  // its element's
     std::string text;
-    bool temp;  // interned in the temporary table
+    bool temp;  // its element is in the temporary table
     bool inTempPool;
     const tovString& name() const {
         return named ? static_cast<tovNamedObj*>(o)->name() : *static_cast<tovString*>(o);
@@ -53,9 +90,8 @@ struct Obj {
 };
 
 struct Model {
-    bool mainOpen = false;
-    bool tempOpen = false;
-    Table main, temp;
+    bool open[2] = {false, false};  // the main table, the temporary one
+    Table tables[2];
     std::vector<Obj> objs;
     std::vector<std::string> texts;  // texts met so far, to be met again
     std::vector<tovPool*> pools;     // pools made since the last reset, oldest first
@@ -63,8 +99,7 @@ struct Model {
     tovPool* tempPool = nullptr;
 };
 
-// A text met before, or a new one: from a few letters, from any bytes but zero, or an
-// earlier text with three bytes more that falls into the same bucket.
+// A text met before, or a new one: from a few letters, or from any bytes but zero.
 std::string makeText(FuzzInput& in, Model& m) {
     const unsigned sel = in.byte();
     if (sel < 128 && !m.texts.empty()) return m.texts[sel % m.texts.size()];
@@ -73,103 +108,89 @@ std::string makeText(FuzzInput& in, Model& m) {
         const std::uint8_t b = in.byte();
         c = static_cast<char>(sel & 1 ? "ab\xe9\x80"[b % 4] : b ? b : 0xff);
     }
-    if (sel >= 224 && !m.texts.empty()) {
-        const std::string& t = m.texts[in.below(static_cast<unsigned>(m.texts.size()))];
-        const std::uint32_t h = textHash(t);
-        auto with = [h](std::uint32_t a, std::uint32_t b, std::uint32_t c) {
-            return ((h * 257 + a) * 257 + b) * 257 + c;
-        };
-        std::uint32_t a = 1, b = 1, c = 1 + in.byte() % 127;  // 1 to 127: the same signed or not
-        while (with(a, b, c) % 4191 != h % 4191 && a < 128)
-            if (++c == 128) c = 1, b = b == 127 ? (++a, 1) : b + 1;
-        s = t + static_cast<char>(a) + static_cast<char>(b) + static_cast<char>(c);
-    }
     if (m.texts.size() < 64) m.texts.push_back(s);
     return s;
 }
 
-// The element for `text` in the model's table: the one learnt before, else `got`,
-// which must then be new to both tables.
-void intern(Model& m, bool temp, const std::string& text, const char* got) {
-    Table& t = temp ? m.temp : m.main;
-    auto it = t.texts.find(text);
-    if (it != t.texts.end()) {
-        FUZZ_CHECK(got == it->second);
+// A table the model holds open, the main one made if there is none.
+tovStringTbl& tableOf(Model& m, bool temp) {
+    m.open[temp] = true;
+    return *(temp ? tovStringTbl::establishTemp(nullptr) : tovStringTbl::establish(nullptr));
+}
+
+// The element for `text` in a table: the one the model answers, else `got`, which must
+// then be new to both tables.
+void intern(Model& m, bool temp, const std::string& text, tovStrElem* o, const char* got) {
+    Table& t = m.tables[temp];
+    if (const Entry* e = t.answer(nullptr, text)) {
+        FUZZ_CHECK(got == e->id);
         return;
     }
-    for (const Table* other : {&m.main, &m.temp})
-        for (const auto& e : other->texts) FUZZ_CHECK(e.second != got);
-    FUZZ_CHECK(std::string(got) == text);
-    t.texts.emplace(text, got);
+    for (const Table& other : m.tables)
+        for (const Entry& e : other.entries) FUZZ_CHECK(e.id != got);
+    FUZZ_CHECK(got == text);
+    t.entries.push_back({o, got, plain});
 }
 
-// What a pool can tell of its recycled elements: the bytes, and their number per size.
-struct Recycled {
-    std::size_t bytes;
-    std::map<std::size_t, long> count;
-};
-
-Recycled recycled(const tovPool& p) {
-    Recycled r{p.rmem(), {}};
-    tovLib::set(0);  // the report lists the recycled elements only with flag 0 set
-    std::ostringstream os;
-    p.print(os);
-    std::istringstream lines(os.str());
-    for (std::string line; std::getline(lines, line);) {
-        std::size_t size;
-        long n;
-        if (std::sscanf(line.c_str(), "  Recycled Element: size=%zu Number=%ld", &size, &n) == 2)
-            r.count[size] = n;
+// Interns `text` straight into a table. A text found leaves the pool as if a candidate
+// element and its text had been taken from it and given back: both sizes are recycled
+// then, taking them again touches no free segment, and at most they were added.
+tovStrElem& addText(Model& m, bool temp, const std::string& text, bool null) {
+    tovStringTbl& t = tableOf(m, temp);
+    const bool hit = m.tables[temp].answer(nullptr, text);
+    tovPool& pool = temp ? *m.tempPool : *tovPool::mainPool();
+    const std::size_t used = pool.umem(), rmem = pool.rmem(), pair[] = {sizeof(tovStrElem), text.size() + 1};
+    tovStrElem& e = t.addStrElem(null ? nullptr : text.c_str());
+    if (hit) {
+        FUZZ_EQ(pool.umem(), used);
+        FUZZ_CHECK(pool.rmem() <= rmem + rounded(pair[0]) + rounded(pair[1]));
+        const std::size_t fmem = pool.fmem(), amem = pool.amem();
+        void* taken[] = {pool.alloc(pair[0]), pool.alloc(pair[1])};
+        FUZZ_CHECK(pool.fmem() == fmem && pool.amem() == amem);
+        pool.free(taken[1], pair[1]);
+        pool.free(taken[0], pair[0]);
     }
-    return r;
+    intern(m, temp, text, &e, e);
+    return e;
 }
 
-// A text found in its table leaves the pool as if a candidate element and its text had
-// been taken from it and given back: each of their size classes then holds at least
-// the recycled elements the two took, and nothing else has changed.
-void checkHit(const tovPool& p, const Recycled& before, std::size_t used, std::size_t textSize) {
-    Recycled expected = before;
-    std::map<std::size_t, long> taken;
-    ++taken[rounded(sizeof(tovStrElem))];
-    ++taken[rounded(textSize)];
-    for (const auto& [size, n] : taken) {
-        long& count = expected.count[size];
-        if (count < n) expected.bytes += size * static_cast<std::size_t>(n - count), count = n;
+// Drops the objects `gone` picks.
+template <class Gone>
+void dropIf(Model& m, Gone gone) {
+    for (std::size_t i = m.objs.size(); i-- > 0;) {
+        if (!gone(m.objs[i])) continue;
+        delete m.objs[i].o;
+        m.objs[i] = m.objs.back();
+        m.objs.pop_back();
     }
-    const Recycled after = recycled(p);
-    FUZZ_EQ(p.umem(), used);
-    FUZZ_EQ(after.bytes, expected.bytes);
-    FUZZ_CHECK(after.count == expected.count);
 }
 
-void drop(Model& m, std::size_t i) {
-    delete m.objs[i].o;
-    m.objs[i] = m.objs.back();
-    m.objs.pop_back();
+// Removes from a table what `key`, an element of `text`, meets first; what refers to
+// that element goes before it.
+void removeKey(Model& m, bool temp, tovStrElem& key, const std::string& text) {
+    Table& t = m.tables[temp];
+    const Entry* e = t.answer(key, text);
+    if (e) dropIf(m, [id = e->id](const Obj& o) { return o.id == id; });
+    FUZZ_EQ(tableOf(m, temp).remove(key), e != nullptr);
+    if (e) t.entries.erase(t.entries.begin() + (e - t.entries.data()));
 }
 
 void forgetTemp(Model& m) {  // what referred to the temporary table goes first
-    for (std::size_t i = m.objs.size(); i-- > 0;)
-        if (m.objs[i].temp || m.objs[i].inTempPool) drop(m, i);
-    m.temp.texts.clear();
-    m.tempOpen = false;
+    dropIf(m, [](const Obj& o) { return o.temp || o.inTempPool; });
+    m.tables[1].entries.clear();
+    m.open[1] = false;
 }
 
 void reset(Model& m, bool deleteObjects) {  // the pools take the objects with them
-    if (deleteObjects)
-        while (!m.objs.empty()) drop(m, m.objs.size() - 1);
-    m.objs.clear();
-    m.main.texts.clear();
-    m.temp.texts.clear();
-    m.mainOpen = m.tempOpen = false;
-    m.pools.clear();
-    m.unknownPools = 0;
-    m.tempPool = nullptr;
+    if (deleteObjects) dropIf(m, [](const Obj&) { return true; });
+    Model fresh;
+    fresh.texts = std::move(m.texts);
+    m = std::move(fresh);
 }
 
 // The objects, and their handles as values: equal for one element, ordered by text.
 void compare(const Obj& a, const Obj& b) {
-    const bool same = a.temp == b.temp && a.text == b.text;
+    const bool same = a.id == b.id;
     const bool equal = same || a.o == b.o;
     FUZZ_EQ(a.o->isEqual(*b.o), equal);
     FUZZ_EQ(b.o->isEqual(*a.o), equal);
@@ -184,20 +205,21 @@ void compare(const Obj& a, const Obj& b) {
 }
 
 void check(const Model& m) {
-    const tovStringTbl* main = tovStringTbl::table();
-    const tovStringTbl* temp = tovStringTbl::tempTable();
-    FUZZ_EQ(main != nullptr, m.mainOpen);
-    FUZZ_EQ(temp != nullptr, m.tempOpen);
-    if (main) FUZZ_EQ(main->count(), static_cast<int>(m.main.texts.size()));
-    if (temp) FUZZ_EQ(temp->count(), static_cast<int>(m.temp.texts.size()));
-    if (temp) FUZZ_CHECK(temp->getPool() == m.tempPool);
+    const tovStringTbl* tables[] = {tovStringTbl::table(), tovStringTbl::tempTable()};
+    std::size_t used[2] = {};  // in the main pool, in the temporary one
+    for (int i : {0, 1}) {
+        FUZZ_EQ(tables[i] != nullptr, m.open[i]);
+        if (!tables[i]) continue;
+        FUZZ_EQ(tables[i]->count(), static_cast<int>(m.tables[i].entries.size()));
+        FUZZ_CHECK(tables[i]->verify());
+        used[i] = m.tables[i].bytes();
+    }
+    if (tables[1]) FUZZ_CHECK(tables[1]->getPool() == m.tempPool);
     FUZZ_EQ(tovPool::npools(), 1 + m.pools.size() + m.unknownPools);
-    std::size_t used = m.mainOpen ? m.main.bytes() : 0, tempUsed = m.tempOpen ? m.temp.bytes() : 0;
     for (const Obj& o : m.objs)
-        (o.inTempPool ? tempUsed : used) +=
-            rounded(sizeof(tovString)) + (o.named ? rounded(sizeof(tovNamedObj)) : 0);
-    FUZZ_EQ(tovPool::mainPool()->umem(), used);
-    for (tovPool* p : m.pools) FUZZ_EQ(p->umem(), (m.tempOpen && p == m.tempPool ? tempUsed : 0));
+        used[o.inTempPool] += rounded(sizeof(tovString)) + (o.named ? rounded(sizeof(tovNamedObj)) : 0);
+    FUZZ_EQ(tovPool::mainPool()->umem(), used[0]);
+    for (tovPool* p : m.pools) FUZZ_EQ(p->umem(), (m.open[1] && p == m.tempPool ? used[1] : 0));
 }
 
 }  // namespace
@@ -208,50 +230,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tovLib::reset();
     check(m);
     while (in.more()) {
-        const unsigned op = in.below(15);
+        const unsigned op = in.below(19);
         const auto objs = static_cast<unsigned>(m.objs.size());
         const std::size_t pick = objs ? in.below(objs) : 0;
+        auto pickTemp = [&] { return m.open[1] && in.byte() & 1; };
         switch (op) {
             case 0:
             case 1:
             case 2:
-            case 3: {  // a handle: in the temporary table while it exists
+            case 3: {  // a handle, of a client's class or not: in the temporary table while it exists
                 if (m.objs.size() >= 200) break;
-                const bool null = in.below(16) == 0;
-                const std::string text = null ? std::string() : makeText(in, m);
-                auto* h = new (nullptr) tovString(null ? nullptr : text.c_str());
-                m.mainOpen |= !m.tempOpen;
-                intern(m, m.tempOpen, text, *h);
-                m.objs.push_back({h, false, text, m.tempOpen, false});
+                const unsigned sel = in.byte();
+                const std::string text = sel % 16 == 0 ? std::string() : makeText(in, m);
+                const char* s = sel % 16 == 0 ? nullptr : text.c_str();
+                tovString* h = sel & 16 ? new (nullptr) Tagged(s) : new (nullptr) tovString(s);
+                m.open[0] |= !m.open[1];
+                intern(m, m.open[1], text, nullptr, *h);
+                m.objs.push_back({h, false, *h, text, m.open[1], false});
                 break;
             }
             case 4: {  // straight into a chosen table, then a handle on the element
                 if (m.objs.size() >= 200) break;
-                const bool temp = m.tempOpen && in.byte() & 1;
+                const bool temp = pickTemp();
                 const std::string text = makeText(in, m);
-                const bool hit = (temp ? m.temp : m.main).texts.count(text);
-                const tovPool& pool = temp ? *m.tempPool : *tovPool::mainPool();
-                const Recycled before = recycled(pool);
-                const std::size_t used = pool.umem();
-                tovStringTbl* table =
-                    temp ? tovStringTbl::establishTemp(nullptr) : tovStringTbl::establish(nullptr);
-                tovStrElem& e = table->addStrElem(text.empty() && in.byte() & 1 ? nullptr : text.c_str());
-                if (hit) checkHit(pool, before, used, text.size() + 1);
-                m.mainOpen |= !temp;
-                intern(m, temp, text, e);
+                tovStrElem& e = addText(m, temp, text, text.empty() && in.byte() & 1);
                 // The handle on its own, or the element's conversion: in the element's pool.
                 const bool converted = in.byte() & 1;
                 tovString* h = converted ? &static_cast<tovString&>(e) : new (nullptr) tovString(&e);
-                m.objs.push_back({h, false, text, temp, converted && temp});
-                FUZZ_CHECK(!h->isEqual(e) && !e.isEqual(*h));
+                m.objs.push_back({h, false, e, text, temp, converted && temp});
+                // Any handle or named object is unequal to an element, and ordered by address;
+                // the element itself is in no order before or after it.
+                const tovObject& x = *m.objs[in.below(static_cast<unsigned>(m.objs.size()))].o;
+                const int byAddress = std::less<const void*>()(&e, &x) ? -1 : 1;
+                FUZZ_CHECK(!x.isEqual(e) && !e.isEqual(x) && e.objcmp(x) == byAddress &&
+                           x.objcmp(e) == -byAddress && e.objcmp(e) == 0);
                 FUZZ_EQ(e.hash(4191), textHash(text) % 4191);
                 break;
             }
             case 5: {  // a named object after a handle or another named object
                 if (m.objs.empty() || m.objs.size() >= 200) break;
-                const bool inTemp = m.tempOpen && in.byte() & 1;
+                const bool inTemp = pickTemp();
                 const Obj& from = m.objs[pick];
-                m.objs.push_back({new (inTemp ? m.tempPool : nullptr) tovNamedObj(from.name()), true,
+                m.objs.push_back({new (inTemp ? m.tempPool : nullptr) tovNamedObj(from.name()), true, from.id,
                                   from.text, from.temp, inTemp});
                 break;
             }
@@ -263,21 +283,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const unsigned sel = in.below(8);  // no buckets, all 2^32 - 1 of them, or some
                 const int n = sel == 0 ? 0 : sel == 1 ? -1 : static_cast<int>(1 + in.below(65535));
                 FUZZ_EQ(a.o->hash(n), (n ? textHash(a.text) % static_cast<unsigned>(n) : 0u));
-                FUZZ_CHECK(std::string(static_cast<char*>(a.name())) == a.text);
                 FUZZ_CHECK(a.name().view() == a.text &&
                            a.name().view().data() == static_cast<char*>(a.name()));
                 break;
             }
             case 8:
-                if (!m.objs.empty()) drop(m, pick);
+                if (!m.objs.empty())
+                    dropIf(m, [victim = m.objs[pick].o](const Obj& o) { return o.o == victim; });
                 break;
             case 9: {  // a new pool each time; the table is made only once
                 tovLib::tempInit(nullptr);
-                if (m.tempOpen) {
+                if (m.open[1]) {
                     ++m.unknownPools;
                     break;
                 }
-                m.tempOpen = true;
+                m.open[1] = true;
                 m.tempPool = tovStringTbl::tempTable()->getPool();
                 // Pools other than the main one end only at a reset, so numbers run 1, 2, ...
                 FUZZ_EQ(m.tempPool->getNum(), static_cast<int>(tovPool::npools()) - 1);
@@ -289,32 +309,77 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 tovLib::tempReset();
                 break;
             case 11:
+            case 12:  // a reset, or a new, empty main table
                 reset(m, in.byte() & 1);
-                tovLib::reset();
-                break;
-            case 12:  // a new, empty main table
-                reset(m, in.byte() & 1);
-                tovLib::reInit(false);
-                m.mainOpen = true;
+                op == 11 ? tovLib::reset() : tovLib::reInit(false);
+                m.open[0] = op == 12;
                 break;
             case 13:
                 tovLib::init(false);
-                m.mainOpen = true;
+                m.open[0] = true;
                 break;
-            case 14: {  // every element of a table, by a walk over it
+            case 14: {  // a walk over a table: what find() meets first for each entry, and the
+                        // order and equality of neighbours (equal texts share a bucket)
                 const bool temp = in.byte() & 1;
                 const tovStringTbl* t = temp ? tovStringTbl::tempTable() : tovStringTbl::table();
                 if (!t) break;
-                const Table& model = temp ? m.temp : m.main;
+                const tovStrElem* prev = nullptr;
                 int n = 0;
                 for (tovIterPtr it(*t); it; ++n) {
                     tovStrElem& e = static_cast<tovStrElem&>(it++);
-                    auto found = model.texts.find(static_cast<char*>(e));
-                    FUZZ_CHECK(found != model.texts.end() && found->second == static_cast<char*>(e));
-                    FUZZ_CHECK(t->find(e) == &e);
+                    const Entry* first = m.tables[temp].answer(e, std::string(e.view()));
+                    FUZZ_CHECK(first &&
+                               static_cast<const tovStrElem*>(t->find(e))->view().data() == first->id);
                     FUZZ_EQ(e.refCount(), 1);  // the table's own: handles take none
+                    if (prev) {
+                        const auto* client = dynamic_cast<const Client*>(&e);
+                        FUZZ_EQ(e.isEqual(*prev), (!client || client->twin) && e.view() == prev->view());
+                        FUZZ_EQ(e.objcmp(*prev), textOrder(std::string(e.view()), std::string(prev->view())));
+                    }
+                    prev = &e;
                 }
-                FUZZ_EQ(n, static_cast<int>(model.texts.size()));
+                FUZZ_EQ(n, static_cast<int>(m.tables[temp].entries.size()));
+                break;
+            }
+            case 15:
+            case 16: {  // into a table straight, a duplicate, a twin or an aloof element; or out of
+                        // it, by an entry or by an element of an entry's text or of any text
+                const bool temp = pickTemp();
+                const auto n = static_cast<unsigned>(m.tables[temp].entries.size());
+                const Entry* e = n && in.byte() & 1 ? &m.tables[temp].entries[in.below(n)] : nullptr;
+                const std::string text = e ? e->id : makeText(in, m);
+                tovStringTbl& t = tableOf(m, temp);
+                if (op == 16) {
+                    tovStrElem fresh(text.c_str());
+                    removeKey(m, temp, e && e->o && in.byte() & 1 ? *e->o : fresh, text);
+                    break;
+                }
+                const auto kind = static_cast<Kind>(in.below(3));
+                auto* added = kind == plain ? new (t.getPool()) tovStrElem(text.c_str())
+                                            : new (t.getPool()) Client(text.c_str(), kind == twin);
+                t.add(*added);
+                m.tables[temp].entries.push_back({added, *added, kind});
+                break;
+            }
+            case 17: {  // a run of texts interned, then its first ones removed
+                const bool temp = pickTemp();
+                const std::string stem = makeText(in, m);
+                const unsigned n = in.byte() & 127, removed = in.below(n + 1);
+                auto text = [&stem](unsigned i) {
+                    return (i & 1 ? "tkflfk" : "vdnjdl") + stem + std::to_string(i / 2);
+                };
+                for (unsigned i = 0; i < n; ++i) addText(m, temp, text(i), false);
+                for (unsigned i = 0; i < removed; ++i) {
+                    tovStrElem key(text(i).c_str());
+                    removeKey(m, temp, key, text(i));
+                }
+                break;
+            }
+            case 18: {  // emptied
+                const bool temp = pickTemp();
+                dropIf(m, [temp](const Obj& o) { return o.temp == temp; });
+                m.tables[temp].entries.clear();
+                tableOf(m, temp).removeAll();
                 break;
             }
         }
