@@ -39,12 +39,12 @@ static_assert(noneCopies<tovContainer, tovFifo, tovList, tovSList, tovHash<4191>
 
 // What a derived class could break: an entry whose hash moved, the counts, the chains.
 TEST(Hash, VerifySeesADamagedTable) {
+    Item a(1, 1), b(2, 1);  // outlive the table, which releases them
     struct Exposed : tovHash<4191> {
         using tovContainer::_count;
         using tovHash::_buckets;
         using tovHash::_col;
     } x;
-    Item a(1, 1), b(2, 1);
     EXPECT_TRUE(x.verify());
     x.add(a), x.add(b);  // one bucket
     b.bucket = 2;        // stored in bucket 1, now hashing to bucket 2
