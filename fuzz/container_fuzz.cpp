@@ -255,6 +255,7 @@ void walk(int k, tovIterPtr& it, std::size_t from) {
     FUZZ_EQ(static_cast<int>(it), 0);
     if (k >= hash) it->next();  // a finished table iterator stays finished
     FUZZ_EQ(static_cast<int>(it), 0);
+    FUZZ_EQ(static_cast<int>(*it.operator->()), 0);
 }
 
 // A range-for over `c` (the protocol's walk for a tovContainer&, the nodes' for the
