@@ -178,7 +178,7 @@ void release(Model& m) {
 // a recycled element or of a large free segment makes its list loop, which only
 // release() mends, as it trusts nothing it would have to walk. Memcheck would
 // (rightly) report the writes themselves.
-void corrupt(Model& m, FuzzInput& in) {
+void corrupt([[maybe_unused]] Model& m, [[maybe_unused]] FuzzInput& in) {
 #ifndef TOVLIB_MEMCHECK
     static void* stray[3];
     std::vector<std::pair<std::uintptr_t, bool>> words;  // an address, and whether it holds a size
