@@ -149,44 +149,13 @@ TEST_F(Strings, AFailedLinkGivesTheCandidateBack) {
     p->release();
 }
 
-// isA answers for its class and its bases, by pointer; className names the class.
-// (Hash tables and their iterators: Hash.OfAnySizeIsTheSameTable.)
-TEST_F(Strings, ClassIdentityOfEveryClass) {
-    tovObject o;
-    tovFifo f;
-    tovList l;
-    tovSList s;
-    tovIterPtr fi(f), li(l), si(s);
-    tovString handle("abc");
-    tovStrElem& element = table->addStrElem("abc");
-    tovNamedObj named(handle);
-    const char *O = tovObjectClass, *C = tovContainerClass, *I = tovIteratorClass;
-    const struct {
-        const tovObject& o;
-        std::vector<const char*> chain;
-    } rows[] = {
-        {o, {O}},
-        {f, {tovFifoClass, C, O}},
-        {l, {tovListClass, C, O}},
-        {s, {tovSListClass, C, O}},
-        {*fi.operator->(), {tovFifoIterClass, I, O}},
-        {*li.operator->(), {tovListIterClass, I, O}},
-        {*si.operator->(), {tovSListIterClass, I, O}},
-        {element, {tovStrElemClass, O}},
-        {handle, {tovStringClass, O}},
-        {named, {tovNamedObjClass, O}},
-        {*table, {tovStringTblClass, tovHashClass, C, O}},
-    };
-    for (const auto& row : rows) expectChain(row.o, row.chain);
-    expectChain(tovLinkObj(o), {tovLinkObjClass});
-    expectChain(tovIterPtr(static_cast<tovIterator*>(nullptr)), {tovIterPtrClass});  // deletes nothing
-}
-
-// The dump texts: elements 4 blanks further in, nested containers further still; flag 6
-// adds a container's count, flag 5 a hash table's count and collisions, flags 0 and 3
-// the pool and the reference count, flag 4 a string's class names. Stream insertion
-// writes the dump, except for a handle or element as such: its text alone.
-TEST_F(Strings, DumpsAndInsertion) {
+// The identity and the dump texts of every class, one row each: isA answers for the
+// class and its bases (rows with a chain), by pointer, and className names the class.
+// Elements go 4 blanks further in, nested containers further still; flag 6 adds a
+// container's count, flag 5 a hash table's count and collisions, flag 4 a string's
+// class names. Stream insertion writes the dump, except for a handle or element as
+// such: its text alone.
+TEST_F(Strings, IdentityAndDumpOfEveryClass) {
     tovObject o1, o2;  // the elements first: they outlive the containers
     Item a(1, 1), b(2, 1), c(3, 2);
     tovFifo f, inner;
@@ -195,32 +164,44 @@ TEST_F(Strings, DumpsAndInsertion) {
     tovList outer;
     outer.add(o1);
     outer.add(inner);
+    tovSList s;
     tovHash<4191> h;
     for (Item* o : {&a, &b, &c}) h.add(*o);
+    tovIterPtr fi(f), li(outer), si(s), hi(h);
     tovStrElem& abc = table->addStrElem("abc");
     tovString handle("abc");
     tovNamedObj alpha(tovString("alpha"));
-    const std::string objects = "    tovObject \n    tovObject \n",
-                      entries = "    item2\n    item1\n    item3\n";
+    const char *O = tovObjectClass, *C = tovContainerClass, *I = tovIteratorClass;
+    const std::string objects = "    tovObject \n    tovObject \n", items = "        item1\n        item2\n",
+                      entries = "    item2\n    item1\n    item3\n", texts = "    alpha \n    abc \n";
     const struct {
         const tovObject& o;
+        std::vector<const char*> chain;
         int flag, indent, nl;
         std::string text;
     } rows[] = {
-        {f, -1, 0, 1, "tovFifo \n" + objects},
-        {f, -1, 0, 0, "tovFifo \n    tovObject     tovObject "},  // nl only for the elements
-        {f, 6, 0, 1, "tovFifo CT[2]\n" + objects},
-        {outer, -1, 0, 1, "tovList \n    tovFifo \n        item1\n        item2\n    tovObject \n"},
-        {h, 5, 0, 1, "tovHash CT[3] CL[1]\n" + entries},
-        {h, 6, 0, 1, "tovHash CT[3]\n" + entries},  // the container dump: no collisions
-        {abc, -1, 4, 1, "    abc \n"},
-        {handle, -1, 0, 1, "abc \n"},
-        {alpha, -1, 2, 1, "  tovNamedObj alpha \n"},
-        {abc, 4, 2, 0, "  tovStrElem abc "},
-        {handle, 4, 0, 1, "tovStringClass \n tovStrElem abc \n"},
-        {alpha, 4, 0, 1, "tovNamedObj \n tovStringClass \n  tovStrElem alpha \n"},
+        {o1, {O}, -1, 0, 0, "tovObject "},
+        {f, {tovFifoClass, C, O}, -1, 0, 1, "tovFifo \n" + objects},
+        {f, {}, -1, 0, 0, "tovFifo \n    tovObject     tovObject "},  // nl only for the elements
+        {f, {}, 6, 0, 1, "tovFifo CT[2]\n" + objects},
+        {outer, {tovListClass, C, O}, -1, 0, 1, "tovList \n    tovFifo \n" + items + "    tovObject \n"},
+        {s, {tovSListClass, C, O}, -1, 0, 1, "tovSList \n"},
+        {h, {tovHashClass, C, O}, 5, 0, 1, "tovHash CT[3] CL[1]\n" + entries},
+        {h, {}, 6, 0, 1, "tovHash CT[3]\n" + entries},  // the container dump: no collisions
+        {*fi.operator->(), {tovFifoIterClass, I, O}, -1, 0, 0, "tovFifoIter "},
+        {*li.operator->(), {tovListIterClass, I, O}, -1, 0, 0, "tovListIter "},
+        {*si.operator->(), {tovSListIterClass, I, O}, -1, 0, 0, "tovSListIter "},
+        {*hi.operator->(), {tovHashIterClass, I, O}, -1, 0, 0, "tovHashIter "},
+        {*table, {tovStringTblClass, tovHashClass, C, O}, 5, 0, 1, "tovStringTblClass CT[2] CL[0]\n" + texts},
+        {abc, {tovStrElemClass, O}, -1, 4, 1, "    abc \n"},
+        {abc, {}, 4, 2, 0, "  tovStrElem abc "},
+        {handle, {tovStringClass, O}, -1, 0, 1, "abc \n"},
+        {handle, {}, 4, 0, 1, "tovStringClass \n tovStrElem abc \n"},
+        {alpha, {tovNamedObjClass, O}, -1, 2, 1, "  tovNamedObj alpha \n"},
+        {alpha, {}, 4, 0, 1, "tovNamedObj \n tovStringClass \n  tovStrElem alpha \n"},
     };
     for (const auto& row : rows) {
+        if (!row.chain.empty()) expectChain(row.o, row.chain);
         tovLib::clrAll();
         if (row.flag >= 0) tovLib::set(row.flag);
         EXPECT_EQ(dumped(row.o, row.indent, row.nl), row.text) << row.o.className() << " " << row.flag;
@@ -228,6 +209,8 @@ TEST_F(Strings, DumpsAndInsertion) {
         os << row.o;
         EXPECT_EQ(os.str(), dumped(row.o, 0, 0)) << row.o.className() << " " << row.flag;
     }
+    expectChain(tovLinkObj(o1), {tovLinkObjClass});
+    expectChain(tovIterPtr(static_cast<tovIterator*>(nullptr)), {tovIterPtrClass});  // deletes nothing
     std::ostringstream os;
     os << handle << abc;
     EXPECT_EQ(os.str(), "abcabc");
