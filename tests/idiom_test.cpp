@@ -1,15 +1,13 @@
 // Tests of the C++ idioms over the library beyond what the containers' and strings'
-// models check (range-for walks and their iterators, the handles' operators): tovRef's
-// counts, and handles as values.
+// models check (range-for walks and their iterators, the handles' operators and hash):
+// tovRef's counts, and handle assignment.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <map>
 #include <random>
-#include <string>
 #include <type_traits>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -18,11 +16,6 @@
 #include "support.h"
 
 namespace {
-
-struct Special : Item {
-    using Item::Item;
-    TOV_OBJECT_OPERATORS(Special)
-};
 
 // A range-for over the library's own container types follows the nodes; over a
 // subclass, which may give newIterator() another meaning, the protocol.
@@ -46,10 +39,10 @@ TEST(Refs, CountsFollowEveryHolder) {
     std::vector<int> gone;
     for (int step = 0; step < 4000; ++step) {
         const std::size_t x = rng() % slots, y = rng() % slots;
-        switch (rng() % 8) {
-            case 0:
-                held[x] = new (&pool) Item(step);
-                alive[held[x]] = step;
+        switch (rng() % 7) {
+            case 0:  // now and then the object without a pool
+                held[x] = rng() % 4 ? new (&pool) Item(step) : &local;
+                if (held[x] != &local) alive[held[x]] = step;
                 refs[x] = tovRef<Item>(held[x]);
                 break;
             case 1:
@@ -81,10 +74,6 @@ TEST(Refs, CountsFollowEveryHolder) {
                 refs[x] = nullptr;
                 held[x] = nullptr;
                 break;
-            case 7:
-                refs[x].reset(&local);
-                held[x] = &local;
-                break;
         }
         std::map<Item*, int> holders;
         for (std::size_t i = 0; i < slots; ++i) {
@@ -111,10 +100,10 @@ TEST(Refs, ConversionsCount) {
     Item::gone.clear();
     tovPool pool;
     auto* x = new (&pool) Item(1);
-    auto* y = new (&pool) Special(2);
-    tovRef<Item> rx(x);
-    tovRef<Special> ry(y);
-    tovRef<Item> base(ry);                       // from a handle on a derived class
+    auto* y = new (&pool) Item(2);
+    tovRef<Key> rx(x);
+    tovRef<Item> ry(y);
+    tovRef<Key> base(ry);                        // from a handle on a derived class
     tovRef<const tovObject> any(std::move(ry));  // takes ry's hold over
     EXPECT_EQ(ry, nullptr);
     EXPECT_EQ(y->refCount(), 2);
@@ -128,9 +117,8 @@ TEST(Refs, ConversionsCount) {
     EXPECT_EQ(x->refCount(), 3);
 }
 
-// Handles as values: assignment, and the standard containers over their operators and
-// hash (whose agreement with the texts the model checks).
-TEST(Text, HandlesWorkAsValues) {
+// Handles as values: assignment, also to itself, keeps an automatic handle one.
+TEST(Text, AssignedHandlesStayAutomatic) {
     tovLib::reInit(true);
     {
         tovString a("fig"), b("kiwi");
@@ -138,12 +126,7 @@ TEST(Text, HandlesWorkAsValues) {
         tovString& alias = a;  // assignment to itself, hidden from the compiler's warning
         a = alias;
         EXPECT_EQ(a, b);
-        EXPECT_EQ(a.getPool(), nullptr);  // an automatic handle stays one
-        std::map<tovString, int> counts;
-        std::unordered_map<tovString, int> hashed;
-        for (const char* t : {"pear", "apple", "pear"}) ++counts[tovString(t)], ++hashed[tovString(t)];
-        EXPECT_EQ(counts.size(), 2u);
-        EXPECT_EQ(hashed[tovString("pear")], 2);
+        EXPECT_EQ(a.getPool(), nullptr);
     }
     tovLib::reset();
 }

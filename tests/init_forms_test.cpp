@@ -6,6 +6,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include <tovlib.h>
@@ -68,14 +69,14 @@ tovObject* madeThenFailed(tovPool* pool, tovObject*& made) {
 
 using Forms = std::vector<std::pair<std::string, std::function<tovObject*(tovPool*)>>>;
 
-// `new (p) T`, `new (p) T()` and `new (p) T{}`.
-#define DEFAULT_FORMS(T)                                                       \
-    Forms {                                                                    \
-        {#T, [](tovPool* p) -> tovObject* { return new (p) T; }},              \
-            {#T "()", [](tovPool* p) -> tovObject* { return new (p) T(); }}, { \
-#T "{}", [](tovPool * p) -> tovObject* { return new (p) T{}; }     \
-        }                                                                      \
-    }
+// `new (p) T`, `new (p) T()` and `new (p) T{}` for each T.
+template <class... T>
+Forms defaultForms() {
+    using std::string;
+    return {{typeid(T).name(), [](tovPool* p) -> tovObject* { return new (p) T; }}...,
+            {typeid(T).name() + string("()"), [](tovPool* p) -> tovObject* { return new (p) T(); }}...,
+            {typeid(T).name() + string("{}"), [](tovPool* p) -> tovObject* { return new (p) T{}; }}...};
+}
 
 class InitForms : public testing::Test {
 protected:
@@ -91,19 +92,17 @@ TEST_F(InitForms, EveryFormOfEveryClassIsPooledAndCounted) {
     tovList list;
     tovSList slist;
     tovHash<4191> hash;
-    Forms forms = {
-        {"tovFifoIter{}", [&](tovPool* p) -> tovObject* { return new (p) tovFifoIter{&fifo}; }},
-        {"tovListIter{}", [&](tovPool* p) -> tovObject* { return new (p) tovListIter{&list}; }},
-        {"tovSListIter{}", [&](tovPool* p) -> tovObject* { return new (p) tovSListIter{&slist}; }},
-        {"tovHashIter{}", [&](tovPool* p) -> tovObject* { return new (p) tovHashIter<4191>{&hash}; }},
-        {"tovStrElem{}", [](tovPool* p) -> tovObject* { return new (p) tovStrElem{"text"}; }},
-        {"tovString()", [](tovPool* p) -> tovObject* { return new (p) tovString("text"); }},
-        {"tovNamedObj{}", [](tovPool* p) -> tovObject* { return new (p) tovNamedObj{tovString("name")}; }}};
-    for (const Forms& more :
-         {DEFAULT_FORMS(tovObject), DEFAULT_FORMS(tovFifo), DEFAULT_FORMS(tovList), DEFAULT_FORMS(tovSList),
-          DEFAULT_FORMS(tovHash<4191>), DEFAULT_FORMS(Bare), DEFAULT_FORMS(Counted), DEFAULT_FORMS(Queue),
-          DEFAULT_FORMS(Outer), DEFAULT_FORMS(ValueFifo), DEFAULT_FORMS(Table)})
-        forms.insert(forms.end(), more.begin(), more.end());
+    Forms forms = defaultForms<tovObject, tovFifo, tovList, tovSList, tovHash<4191>, Bare, Counted, Queue,
+                               Outer, ValueFifo, Table>();
+    forms.insert(
+        forms.end(),
+        {{"tovFifoIter{}", [&](tovPool* p) -> tovObject* { return new (p) tovFifoIter{&fifo}; }},
+         {"tovListIter{}", [&](tovPool* p) -> tovObject* { return new (p) tovListIter{&list}; }},
+         {"tovSListIter{}", [&](tovPool* p) -> tovObject* { return new (p) tovSListIter{&slist}; }},
+         {"tovHashIter{}", [&](tovPool* p) -> tovObject* { return new (p) tovHashIter<4191>{&hash}; }},
+         {"tovStrElem{}", [](tovPool* p) -> tovObject* { return new (p) tovStrElem{"text"}; }},
+         {"tovString()", [](tovPool* p) -> tovObject* { return new (p) tovString("text"); }},
+         {"tovNamedObj{}", [](tovPool* p) -> tovObject* { return new (p) tovNamedObj{tovString("name")}; }}});
     tovPool pool;
     for (const auto& [form, make] : forms)
         for (tovPool* given : {&pool, static_cast<tovPool*>(nullptr)}) {
@@ -158,18 +157,11 @@ TEST_F(InitForms, ThrowingConstructionLeavesNoRecordBehind) {
     EXPECT_TRUE(pool.verify());
     void* mem = pool.alloc(sizeof(Outer));  // the outer object's memory, recycled
     auto* unpooled = ::new (mem) Outer();   // built without the pool-aware new
-    auto* again = new (&pool) Counted();
     Counted automatic{};
     static Counted staticObject{};
     auto* heap = ::new Counted();
     auto* holder = new (&pool) Holder();
-    EXPECT_EQ(unpooled->getPool(), nullptr);
-    EXPECT_EQ(again->getPool(), &pool);
-    EXPECT_EQ(automatic.getPool(), nullptr);
-    EXPECT_EQ(staticObject.getPool(), nullptr);
-    EXPECT_EQ(heap->getPool(), nullptr);
     EXPECT_EQ(holder->getPool(), &pool);
-    EXPECT_EQ(holder->member.getPool(), nullptr);
     // Memory no object was built in -- given back through operator delete, or taken by
     // an argument and given back to the pool -- leaves no record either.
     Counted::operator delete(Counted::operator new(sizeof(Counted), &pool), sizeof(Counted));
@@ -177,13 +169,13 @@ TEST_F(InitForms, ThrowingConstructionLeavesNoRecordBehind) {
     auto* outer = new (&pool) Outer((raw = Counted::operator new(sizeof(Counted), &pool), nullptr));
     pool.free(raw, sizeof(Counted));
     auto* rebuilt = ::new (pool.alloc(sizeof(Counted))) Counted();  // and again
-    EXPECT_EQ(rebuilt->getPool(), nullptr);
+    const tovObject* const plain[] = {unpooled, &automatic, &staticObject, heap, &holder->member, rebuilt};
+    for (const tovObject* o : plain) EXPECT_EQ(o->getPool(), nullptr);
     rebuilt->~Counted();
     pool.free(rebuilt, sizeof(Counted));
     delete outer;
     unpooled->~Outer();
     ::delete heap;
-    delete again;
     delete holder;
 }
 
