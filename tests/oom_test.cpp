@@ -261,7 +261,7 @@ TEST(Oom, EveryOperationFailsCleanlyAtEveryAllocation) {
                 tovPool::mainPool()->setReleaseFlag(true);
                 tovLib::reset();
             }
-            EXPECT_EQ(failed, row.failures) << row.name << ": failures before the operation succeeded";
+            EXPECT_EQ(failed, row.failures) << row.name << ": failures that reached the caller";
         }
     }
     tovLib::clr(0), tovLib::clr(7);
