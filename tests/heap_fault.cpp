@@ -4,9 +4,20 @@
 #include <cstdlib>
 #include <new>
 
+#ifdef HEAP_FAULT_REFUSE_MAIN_POOL
+#include <tovlib.h>
+#endif
+
 namespace {
 std::size_t failOn = 0, count = 0;
 bool failLater = false;  // keep failing after the failOn-th call
+#ifdef HEAP_FAULT_REFUSE_MAIN_POOL
+// The first request of a pool's size fails: the main pool the library makes at load.
+// Constant-initialised, so it holds before the library's static initialisation runs.
+std::size_t refuseSize = sizeof(tovPool);
+#else
+std::size_t refuseSize = 0;
+#endif
 long liveCount = 0;
 // Call sites that received a failure; a fixed table, since operator new cannot use
 // the heap. Sites beyond its end are counted together in the last entry.
@@ -26,7 +37,8 @@ const void* heapFault::site(std::size_t i) { return siteTable[i].at; }
 std::size_t heapFault::siteFailures(std::size_t i) { return siteTable[i].failures; }
 
 void* operator new(std::size_t size) {
-    if (++count, failOn && (count == failOn || (failLater && count > failOn))) {
+    if (++count, refuseSize && size == refuseSize) failOn = count, failLater = false, refuseSize = 0;
+    if (failOn && (count == failOn || (failLater && count > failOn))) {
         failOn = failLater ? failOn : 0;
         const void* at = __builtin_return_address(0);
         std::size_t i = 0;
