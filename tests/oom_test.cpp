@@ -11,6 +11,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -278,11 +279,13 @@ public:
             const auto* at = static_cast<const char*>(heapFault::site(i));
             const bool named = dladdr(at, &info) && info.dli_sname;
             char* plain = named ? abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, nullptr) : nullptr;
+            // A hidden function has no name to give: its file's, without the directory.
+            const char* file = info.dli_fname ? info.dli_fname : "?";
+            if (const char* slash = std::strrchr(file, '/')) file = slash + 1;
             std::printf("oom: %6zu failures at %s+%td\n", heapFault::siteFailures(i),
-                        plain            ? plain
-                        : named          ? info.dli_sname
-                        : info.dli_fname ? info.dli_fname
-                                         : "?",
+                        plain   ? plain
+                        : named ? info.dli_sname
+                                : file,
                         at - static_cast<const char*>(named ? info.dli_saddr : info.dli_fbase));
             std::free(plain);
         }
