@@ -61,7 +61,10 @@ structure, and `verify()` checks the invariant that keeps it exact.
   8-byte slots (on 64-bit targets the element's address with a 16-bit tag of the hash in
   its unused top bits; an element keeps its full hash in padding the object leaves, so
   growing and closing gaps read it back): the text is hashed once, for the bucket and
-  for the index. A hit answers from the index and gives the pool back exactly what a
+  for the index, eight bytes a step where they are all below 0x80 (the same value as
+  byte by byte). A new text goes into the slot where the search that missed it ended,
+  and a new element is carved without the record that only value-initialised objects
+  need. A hit answers from the index and gives the pool back exactly what a
   candidate element and its text would have taken and returned (nothing, when both sizes
   come from recycled elements: the pair would put them back where they were); buckets
   holding objects of other classes take
@@ -87,7 +90,12 @@ structure, and `verify()` checks the invariant that keeps it exact.
   its name: choose a `tovHash<N>` with N at least the number of entries (P9).
 - P7 misses at 1,000 and 10,000 texts: each new text costs three carves (element, text,
   node) from a pool that was just emptied, and the text index is made at 64 entries and
-  doubles from there, where the peer makes one node that holds a short text inline. From
+  grows (four-fold up to 4,096 slots, then doubling), where the peer makes one node that
+  holds a short text inline. Each round starts after `tovLib::reInit`, which gives the
+  pools' arenas and the index back to the heap; glibc returns that memory to the system,
+  and the next round faults its pages in again (at 10,000 texts about 125 page faults a
+  round, a fifth of the time; with `GLIBC_TUNABLES=glibc.malloc.top_pad=4000000` they
+  all but vanish), while the peer's cleared set keeps its nodes and buckets. From
   100,000 texts on the peer's rehashing costs more and tovlib is ahead.
 - P10 memory: every distinct identifier lives twice, as an interned element with its
   text and node in the main table (plus 8 bytes, at most half full, of the table's text
