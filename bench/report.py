@@ -88,7 +88,7 @@ structure, and `verify()` checks the invariant that keeps it exact.
 - P8 hash at scale: with the library's 4,191 buckets, chains grow with the entries
   (about 24 per bucket at 100,000) and every probe goes from the node to the object and
   its name: choose a `tovHash<N>` with N at least the number of entries (P9).
-- P7 misses at 1,000 and 10,000 texts: each new text costs three carves (element, text,
+- P7 misses at 10,000 texts, and at 1,000 a narrow lead: each new text costs three carves (element, text,
   node) from a pool that was just emptied, and the text index is made at 64 entries and
   grows (four-fold up to 4,096 slots, then doubling), where the peer makes one node that
   holds a short text inline. Each round starts after `tovLib::reInit`, which gives the
@@ -102,7 +102,10 @@ structure, and `verify()` checks the invariant that keeps it exact.
   index) and as a counted word with its node in the census table, where the peer keeps
   one node per identifier.
 - P3 fill and P6, P8 FIFO: figures on this shared machine move by a quarter or more
-  between identical runs; the library's small paths are unchanged (callgrind counts 13
+  between identical runs. The peers of P3 also depend on the heap's state that the
+  cases run before them leave (glibc's mmap threshold rises after a large free): the
+  same binary run on P3 alone (`--benchmark_filter=P3`) gave fill 6.97 ms against
+  glibc's 10.34 ms (0.67) and release 16.4 us against pmr's 14.9 us (1.10); the library's small paths are unchanged (callgrind counts 13
   instructions for an alloc and free pair before and after).
 - P8 FIFO: each element carries a counted reference, so every add and remove touches
   the element itself, which the peer's `std::list<T*>` never does.
