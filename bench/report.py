@@ -101,12 +101,14 @@ structure, and `verify()` checks the invariant that keeps it exact.
   text and node in the main table (plus 8 bytes, at most half full, of the table's text
   index) and as a counted word with its node in the census table, where the peer keeps
   one node per identifier.
-- P3 fill and P6, P8 FIFO: figures on this shared machine move by a quarter or more
-  between identical runs. The peers of P3 also depend on the heap's state that the
-  cases run before them leave (glibc's mmap threshold rises after a large free): the
-  same binary run on P3 alone (`--benchmark_filter=P3`) gave fill 6.97 ms against
-  glibc's 10.34 ms (0.67) and release 16.4 us against pmr's 14.9 us (1.10); the library's small paths are unchanged (callgrind counts 13
-  instructions for an alloc and free pair before and after).
+- P3: the peers depend on the heap's state that earlier cases leave (glibc raises its
+  mmap threshold after a large free, and a later fill then takes its memory from the
+  main heap), so `bench/run` runs each P3 case in a process of its own. Release: the
+  pool gives its 1,000,000 elements back in 12 heap calls, one per arena (counted with
+  a replacement operator delete), touching none of the blocks; the remaining gap to
+  pmr (about 2 us of 12) was not traced further. P6 and P8 FIFO: figures on this shared
+  machine move by a quarter or more between identical runs; the library's small paths
+  are unchanged (callgrind counts 13 instructions for an alloc and free pair).
 - P8 FIFO: each element carries a counted reference, so every add and remove touches
   the element itself, which the peer's `std::list<T*>` never does.
 - P2 against boost::pool: boost's pools are fixed-size free lists without byte
@@ -124,9 +126,22 @@ def target(group, case, peer):
     return None
 
 
-def medians(path):
-    with open(path) as f:
-        data = json.load(f)
+def medians(paths):
+    """The medians of every case in the benchmark outputs `paths`, and the context of
+    the first."""
+    rows, contexts = {}, []
+    for path in paths:
+        with open(path) as f:
+            data = json.load(f)
+        contexts.append(data)
+        for key, impls in case_medians(data).items():
+            rows.setdefault(key, {}).update(impls)
+    context = dict(contexts[0]["context"])
+    context.setdefault("repetitions", next((b.get("repetitions") for b in contexts[0]["benchmarks"]), "?"))
+    return context, rows
+
+
+def case_medians(data):
     rows = {}
     for b in data["benchmarks"]:
         if b.get("aggregate_name") != "median":
@@ -136,9 +151,7 @@ def medians(path):
         value = b.get("bytes_per_element", b["real_time"])
         unit = "B/elem" if "bytes_per_element" in b else b["time_unit"]
         rows.setdefault((group, case), {})[impl] = (value, unit)
-    context = dict(data["context"])
-    context.setdefault("repetitions", next((b.get("repetitions") for b in data["benchmarks"]), "?"))
-    return context, rows
+    return rows
 
 
 def run_measured(cmd):
@@ -162,7 +175,7 @@ def census_rows(demo, peer, corpus, runs):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("json")
+    ap.add_argument("json", nargs="+")
     ap.add_argument("--census", nargs=2, metavar=("DEMO", "PEER"))
     ap.add_argument("--corpus", default="/usr/include")
     ap.add_argument("--runs", type=int, default=3)
