@@ -1,5 +1,6 @@
 // Tests of tovObject beyond the init forms and the handles' counts: release below zero,
-// copies, class names, hash and order by address, and dump lines.
+// copies, class names, hash and order by address. (Dump lines: the strings' identity
+// table and the guide's examples.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -60,31 +61,6 @@ TEST_F(Object, HashAndOrderFollowTheAddress) {
     EXPECT_EQ(objects[1].objcmp(objects[0]), 1);
     EXPECT_TRUE(objects[0].isEqual(objects[0]));
     EXPECT_FALSE(objects[0].isEqual(objects[1]));
-}
-
-TEST_F(Object, DumpLines) {
-    tovPool p2;  // pool numbers here: main 0, the fixture's 1, this one 2
-    auto* o = new (&p2) tovObject;
-    o->up();
-    tovObject automatic;
-    std::ostringstream where;
-    where << static_cast<const void*>(o);
-    const struct {
-        std::vector<int> flags;
-        const tovObject* object;
-        int indent, nl;
-        std::string text;
-    } rows[] = {{{0, 3}, o, 4, 1, "    tovObject P[2] RC[1] \n"},
-                {{0, 3}, o, -2, 0, "  tovObject P[2] RC[1] "},
-                {{0, 3}, &automatic, 0, 0, "tovObject P[-1] RC[0] "},
-                {{0, 1, 3}, o, 1, 1, " tovObject @[" + where.str() + "] P[2] RC[1] \n"},
-                {{2}, o, 0, 0, "tovObject "}};
-    for (const auto& row : rows) {
-        tovLib::clrAll();
-        for (int f : row.flags) tovLib::set(f);
-        EXPECT_EQ(dumped(*row.object, row.indent, row.nl), row.text);
-    }
-    o->down();
 }
 
 }  // namespace

@@ -236,12 +236,14 @@ TEST(Oom, EveryOperationFailsCleanlyAtEveryAllocation) {
                     row.setUp(t);
                     const State before = t.expected ? *t.expected : t.state();
                     bool threw = false;
+                    const long held = heapFault::live();  // heap allocations
                     (persistent ? heapFault::failFrom : heapFault::failAt)(n);
                     try {
                         row.operation(t);
                     } catch (const std::bad_alloc&) {
                         threw = true;
                     }
+                    const long heldAfter = heapFault::live();
                     reached = heapFault::calls() >= n;
                     heapFault::failAt(0);
                     failed += threw, failurePoints += reached;
@@ -250,9 +252,10 @@ TEST(Oom, EveryOperationFailsCleanlyAtEveryAllocation) {
                     EXPECT_TRUE(!tovPool::mainPool() || tovPool::mainPool()->verify());
                     if (const State after = t.state(); threw) {
                         EXPECT_EQ(after.rest, before.rest);
-                        if (after.apools == before.apools)
+                        if (after.apools == before.apools) {
                             EXPECT_EQ(after.pools, before.pools);
-                        else
+                            EXPECT_TRUE(t.expected || heldAfter == held) << heldAfter - held << " more";
+                        } else
                             EXPECT_GT(after.apools, before.apools);
                     }
                     if (reached) {

@@ -1,6 +1,7 @@
 // Tests of interned strings beyond what their model (fuzz/string_fuzz.cpp, run as
 // model.string) checks step by step: stored objects that throw, a text index that
-// disagrees with the chains, its memory, failed construction and linking, and what
+// disagrees with the chains, its memory, failed construction (a failed link: the
+// out-of-memory suite), and what
 // clients override; and the class identities and dump texts of the whole library.
 #include <gtest/gtest.h>
 
@@ -120,33 +121,6 @@ TEST_F(Strings, FailedConstructionGivesBackTheExactSize) {
     EXPECT_EQ(p.rmem(), rounded(sizeof(tovStrElem)));
     EXPECT_EQ(q.rmem(), rounded(sizeof(tovNamedObj)));
     EXPECT_EQ(p.umem() + q.umem(), 16000u - p.rmem() - q.rmem());
-}
-
-// The candidate and its text of 16 bytes (a free segment is split only for a rest of
-// 16 bytes or more) take the last free bytes of the pool, and its node needs a new block. Blocks come from
-// arenas that grow: once one needs the heap, which then refuses, the candidate must go back and the table
-// stay as it was.
-TEST_F(Strings, AFailedLinkGivesTheCandidateBack) {
-    auto* p = new tovPool;
-    tovStringTbl* t = tovStringTbl::establishTemp(p);
-    bool failed = false;
-    for (int i = 0; i < 10 && !failed; ++i) {
-        p->alloc(8);  // a block with free bytes
-        p->alloc(p->fmem() - rounded(sizeof(tovStrElem)) - 16);
-        const std::size_t used = p->umem();
-        heapFault::failFrom(1);
-        try {
-            t->addStrElem(("sixteen bytes " + std::to_string(i % 10)).c_str());
-        } catch (const std::bad_alloc&) {
-            failed = true;
-        }
-        heapFault::failFrom(0);
-        EXPECT_EQ(p->umem(),
-                  failed ? used : used + rounded(sizeof(tovStrElem)) + 16 + rounded(sizeof(tovLinkObj)));
-        EXPECT_EQ(t->count(), failed ? i : i + 1);
-    }
-    EXPECT_TRUE(failed);
-    p->release();
 }
 
 // The identity and the dump texts of every class, one row each: isA answers for the
