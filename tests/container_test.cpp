@@ -1,7 +1,7 @@
 // Tests of the containers beyond what their model (fuzz/container_fuzz.cpp, run as
 // model.container) checks step by step: throwing constructors, verify() on a damaged
-// table, and that containers cannot be copied. (The generic lookup over an iterator,
-// with an isEqual that throws, is the model's; dumps are in the strings' identity table.)
+// table, that containers cannot be copied, and a client's own container. (Dumps are in
+// the strings' identity table.)
 #include <gtest/gtest.h>
 
 #include <new>
@@ -60,6 +60,47 @@ TEST(Hash, VerifySeesADamagedTable) {
     EXPECT_FALSE(x.verify());
     x._buckets[1]->_next = next;
     EXPECT_TRUE(x.verify());
+}
+
+// A client's own container on the protocol. It overrides neither find nor the identity,
+// and declares no operators of its own, so those of tovContainer and tovIterator serve.
+class Pair : public tovContainer {
+public:
+    ~Pair() override { removeAll(); }
+    tovObject& add(tovObject& o) override {
+        o.up();
+        return *(_items[_count++] = &o);
+    }
+    tovIterator* newIterator() const override { return new (getPool()) Iter(*this); }
+    bool remove(tovObject&) override { return false; }
+    void removeAll() override {
+        while (_count) _items[--_count]->down();
+    }
+
+private:
+    struct Iter : tovIterator {
+        explicit Iter(const Pair& q) : _q(q) {}
+        bool done() const override { return _i == _q._count; }
+        tovObject& get() const override { return *_q._items[_i]; }
+        void next() override { ++_i; }
+        void reset() override { _i = 0; }
+        const Pair& _q;
+        int _i = 0;
+    };
+    tovObject* _items[2] = {};
+};
+
+TEST(Client, ContainerGetsTheBaseIdentitiesAndOperators) {
+    tovPool pool;
+    auto* q = new (&pool) Pair;
+    q->up();
+    Item a(1);
+    q->add(a);
+    expectChain<tovObject>(*q, {tovContainerClass, tovObjectClass});
+    expectChain<tovObject>(*tovIterPtr(q).operator->(), {tovIteratorClass, tovObjectClass});
+    EXPECT_EQ(q->find(Key(1)), &a);  // the generic lookup, over the iterator
+    q->down();                       // tovContainer's operator delete, with Pair's size
+    EXPECT_EQ(pool.umem(), 0u);
 }
 
 }  // namespace
