@@ -90,7 +90,7 @@ structure, and `verify()` checks the invariant that keeps it exact.
   its name: choose a `tovHash<N>` with N at least the number of entries (P9).
 - P7 misses at 10,000 texts, and at 1,000 a narrow lead: each new text costs three carves (element, text,
   node) from a pool that was just emptied, and the text index is made at 64 entries and
-  grows (four-fold up to 4,096 slots, then doubling), where the peer makes one node that
+  grows (four-fold up to 16,384 slots, then doubling), where the peer makes one node that
   holds a short text inline. Each round starts after `tovLib::reInit`, which gives the
   pools' arenas and the index back to the heap; glibc returns that memory to the system,
   and the next round faults its pages in again (at 10,000 texts about 125 page faults a

@@ -13,7 +13,7 @@ namespace {
 
 constexpr unsigned int buckets = 4191;
 constexpr std::size_t firstCapacity = 256;
-constexpr std::size_t quadrupleBelow = 4096;
+constexpr std::size_t quadrupleBelow = 16384;
 
 const char* textOf(const tovObject& o) { return static_cast<const tovStrElem&>(o); }
 
@@ -155,8 +155,9 @@ tovStrElem* tovStringIndex::find(std::uint32_t h, const char* s, std::size_t len
 
 bool tovStringIndex::grow() {
     static_assert(sizeof(Slot) == 8, "a slot is 8 bytes");
-    // Four times as large while small, where moving the entries again soon would cost
-    // more than the few kilobytes; then twice, as the memory of a large table counts.
+    // Four times as large up to 16,384 slots (128 KiB), where moving the entries again
+    // soon would cost more than the memory; then twice, as the memory of a large table
+    // counts.
     const std::size_t capacity = !_slots                      ? firstCapacity
                                  : _mask + 1 < quadrupleBelow ? 4 * (_mask + 1)
                                                               : 2 * (_mask + 1);

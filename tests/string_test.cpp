@@ -89,7 +89,7 @@ TEST_F(Strings, TextIndexLeavesWithItsTableAndPool) {
         for (int i = 0; i < n; ++i) tovString(("w" + std::to_string(i)).c_str());
     };
     const long settled = heapFault::live();
-    intern(2100);  // past 4,096 slots, where the index doubles instead of quadrupling
+    intern(8300);  // past 16,384 slots, where the index doubles instead of quadrupling
     for (int cycle = 0; cycle < 3; ++cycle) {
         tovLib::tempInit(nullptr);
         intern(300);
