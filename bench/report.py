@@ -88,9 +88,10 @@ structure, and `verify()` checks the invariant that keeps it exact.
 - P8 hash at scale: with the library's 4,191 buckets, chains grow with the entries
   (about 24 per bucket at 100,000) and every probe goes from the node to the object and
   its name: choose a `tovHash<N>` with N at least the number of entries (P9).
-- P7 misses at 10,000 texts, and at 1,000 a narrow lead: each new text costs three carves (element, text,
-  node) from a pool that was just emptied, and the text index is made at 64 entries and
-  grows (four-fold up to 16,384 slots, then doubling), where the peer makes one node that
+- P7 new texts at 1,000 and 10,000: a narrow lead (at 10,000 a miss before the index
+  grew four-fold up to 16,384 slots instead of 4,096). Each new text costs three carves
+  (element, text, node) from a pool that was just emptied, and the text index is made at
+  64 entries and grows (moving about 11,000 entries over 10,000 new texts), where the peer makes one node that
   holds a short text inline. Each round starts after `tovLib::reInit`, which gives the
   pools' arenas and the index back to the heap; glibc returns that memory to the system,
   and the next round faults its pages in again (at 10,000 texts about 125 page faults a
@@ -103,10 +104,14 @@ structure, and `verify()` checks the invariant that keeps it exact.
   one node per identifier.
 - P3: the peers depend on the heap's state that earlier cases leave (glibc raises its
   mmap threshold after a large free, and a later fill then takes its memory from the
-  main heap), so `bench/run` runs each P3 case in a process of its own. Release: the
-  pool gives its 1,000,000 elements back in 12 heap calls, one per arena (counted with
-  a replacement operator delete), touching none of the blocks; the remaining gap to
-  pmr (about 2 us of 12) was not traced further. P6 and P8 FIFO: figures on this shared
+  main heap), so `bench/run` runs each P3 case in a process of its own. Release is
+  timed by hand around the call alone, since pausing and resuming the benchmark's
+  timers costs microseconds of its own, as much as the call (measured with paused
+  timers, the case had shown 11 to 14 us against pmr's 5 to 10). The pool gives its
+  1,000,000 elements back in 12 heap calls, one per arena (counted with a replacement
+  operator delete), touching none of the blocks; both sides take 2 to 4 us, with a
+  coefficient of variation of 15 to 75% each, and the ratio of the medians was 1.45,
+  1.63 and 0.99 in three runs of the pair before the one above. P6 and P8 FIFO: figures on this shared
   machine move by a quarter or more between identical runs; the library's small paths
   are unchanged (callgrind counts 13 instructions for an alloc and free pair).
 - P8 FIFO: each element carries a counted reference, so every add and remove touches
@@ -146,7 +151,7 @@ def case_medians(data):
     for b in data["benchmarks"]:
         if b.get("aggregate_name") != "median":
             continue
-        name = re.sub(r"/(iterations|repeats|min_time):[^/]*", "", b["run_name"])
+        name = re.sub(r"/(iterations|repeats|min_time):[^/]*|/manual_time", "", b["run_name"])
         group, case, impl = name.split("/", 2)
         value = b.get("bytes_per_element", b["real_time"])
         unit = "B/elem" if "bytes_per_element" in b else b["time_unit"]
