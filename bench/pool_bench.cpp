@@ -142,7 +142,8 @@ void releaseAll(benchmark::State& state) {
             a.pool.release();
         else
             a.res.release();
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     state.SetItemsProcessed(state.iterations() * fillCount);
 }
