@@ -1,8 +1,8 @@
 // Tests of interned strings beyond what their model (fuzz/string_fuzz.cpp, run as
 // model.string) checks step by step: stored objects that throw, a text index that
-// disagrees with the chains, its memory, failed construction (a failed link: the
-// out-of-memory suite), and what
-// clients override; and the class identities and dump texts of the whole library.
+// disagrees with the chains, its memory, failed construction (a failed link is the
+// out-of-memory suite's), and what clients override; and the class identities and dump
+// texts of the whole library.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
