@@ -91,8 +91,8 @@ structure, and `verify()` checks the invariant that keeps it exact.
 - P7 new texts at 1,000 and 10,000: a narrow lead (at 10,000 a miss before the index
   grew four-fold up to 16,384 slots instead of 4,096). Each new text costs three carves
   (element, text, node) from a pool that was just emptied, and the text index is made at
-  64 entries and grows (moving about 11,000 entries over 10,000 new texts), where the peer makes one node that
-  holds a short text inline. Each round starts after `tovLib::reInit`, which gives the
+  64 entries and grows (moving about 11,000 entries over 10,000 new texts), where the
+  peer makes one node that holds a short text inline. Each round starts after `tovLib::reInit`, which gives the
   pools' arenas and the index back to the heap; glibc returns that memory to the system,
   and the next round faults its pages in again (at 10,000 texts about 125 page faults a
   round, a fifth of the time; with `GLIBC_TUNABLES=glibc.malloc.top_pad=4000000` they
@@ -111,9 +111,10 @@ structure, and `verify()` checks the invariant that keeps it exact.
   1,000,000 elements back in 12 heap calls, one per arena (counted with a replacement
   operator delete), touching none of the blocks; both sides take 2 to 4 us, with a
   coefficient of variation of 15 to 75% each, and the ratio of the medians was 1.45,
-  1.63 and 0.99 in three runs of the pair before the one above. P6 and P8 FIFO: figures on this shared
-  machine move by a quarter or more between identical runs; the library's small paths
-  are unchanged (callgrind counts 13 instructions for an alloc and free pair).
+  1.63 and 0.99 in three runs of the pair before the one above. P6 and P8 FIFO:
+  figures on this shared machine move by a quarter or more between identical runs; the
+  library's small paths are unchanged (callgrind counts 13 instructions for an alloc and
+  free pair).
 - P8 FIFO: each element carries a counted reference, so every add and remove touches
   the element itself, which the peer's `std::list<T*>` never does.
 - P2 against boost::pool: boost's pools are fixed-size free lists without byte
@@ -134,15 +135,15 @@ def target(group, case, peer):
 def medians(paths):
     """The medians of every case in the benchmark outputs `paths`, and the context of
     the first."""
-    rows, contexts = {}, []
+    rows, first = {}, None
     for path in paths:
         with open(path) as f:
             data = json.load(f)
-        contexts.append(data)
+        first = first or data
         for key, impls in case_medians(data).items():
             rows.setdefault(key, {}).update(impls)
-    context = dict(contexts[0]["context"])
-    context.setdefault("repetitions", next((b.get("repetitions") for b in contexts[0]["benchmarks"]), "?"))
+    context = dict(first["context"])
+    context.setdefault("repetitions", next((b.get("repetitions") for b in first["benchmarks"]), "?"))
     return context, rows
 
 
