@@ -13,7 +13,7 @@ class tovStrElem;
 class tovStringTbl;
 
 /// Finds a table's plain string element by its text in expected constant time,
-/// whatever the table holds: open addressing over the texts' 32-bit hashes, in 8-byte
+/// whatever the table holds: open addressing over a 32-bit hash of the texts, in 8-byte
 /// slots, grown geometrically. The chains stay the table's structure; the index only answers what a
 /// walk of a chain would answer. For each text it holds the first plain element with
 /// that text in its bucket's chain, which is what find() of a candidate meets first.
@@ -21,6 +21,14 @@ class tovStringTbl;
 /// the index only counts them, and their bucket takes the full path. The index is a
 /// cache: it is deleted when it cannot follow a change (no memory), when its table is
 /// forgotten or its pool released, and is made again from the chains when needed.
+///
+/// The index starts on the texts' string hash, which the table computes anyway for the
+/// bucket. That hash is a fixed polynomial, so texts can be made to share it, or to
+/// share a home slot: once a new text lands more than 128 slots from its home, or
+/// passes more than 16 other texts of its tag, the index moves every entry to homes
+/// chosen by SipHash-1-3 under a key drawn once per process, and keeps that hash until
+/// it is deleted. Until then no search passes more than those bounds, so no input makes
+/// interning a walk.
 class tovStringIndex final : public tovPoolSide {
 public:
     /// The index of `table`, or null.
@@ -62,10 +70,22 @@ private:
     explicit tovStringIndex(const tovStringTbl& table);
     /// The full hash of the plain element `o`'s text.
     static std::uint32_t hashOf(const tovObject& o);
-    std::size_t home(std::uint32_t h) const;
+    /// The hash the index files the `length` bytes of `s` under; `h` is their string hash.
+    std::uint32_t indexHash(std::uint32_t h, const char* s, std::size_t length) const;
+    /// The same for an element the index holds.
+    std::uint32_t indexHash(const tovStrElem& e) const;
+    /// The index hash of entry `i` of `slots`, whose keyed hashes, if kept apart, are `hashes`.
+    static std::uint32_t keptHash(const Slot* slots, const std::uint32_t* hashes, std::size_t i);
+    std::size_t home(std::uint32_t k) const;
+    /// Whether an entry that passed `sameTag` other texts of its tag and lies
+    /// `distance` slots from its home is too far for the string hash to keep filing.
+    bool crowded(unsigned int sameTag, std::size_t distance) const;
     Slot* slotOf(std::uint32_t h, const char* s, std::size_t length) const;
-    // Rare (the capacity doubles), and out of line so that addedNew() stays small.
-    [[gnu::noinline]] bool grow();
+    // Rare (the capacity doubles, or the index takes the keyed hash), and out of line
+    // so that addedNew() stays small.
+    [[gnu::noinline]] bool addedSlow(tovStrElem& e, std::uint32_t h);
+    bool rebuild(std::size_t capacity, bool keyed);
+    bool place(tovStrElem* e, std::uint32_t k);
     void erase(Slot* slot);
 
     const tovStringTbl* const _table;
@@ -75,7 +95,14 @@ private:
     unsigned int _shift = 32;           // 32 - log2(capacity)
     std::size_t _size = 0;              // elements held
     std::uint32_t* _foreign = nullptr;  // per bucket, made with the first such object
-    mutable std::size_t _hole = 0;      // the empty slot that ended the last search
+    std::uint32_t* _hashes = nullptr;   // keyed, with 64-bit pointers: each slot's hash
+    bool _keyed = false;                // filed by the keyed hash
+    std::uint64_t _key[2] = {};         // the process's key, once keyed
+    // Where the last search that found nothing ended, the hash it searched with, and
+    // whether its text would lie crowded there.
+    mutable std::size_t _hole = 0;
+    mutable std::uint32_t _holeHash = 0;
+    mutable bool _holeCrowded = false;
 
     static tovStringIndex* _indexes;
 };
