@@ -119,10 +119,11 @@ const std::vector<std::string>& hostileTexts(bool crafted) {
 void registerStrings() {
     for (std::size_t n : {16384, 65536}) {
         for (bool crafted : {true, false}) {
-            add("H1", "intern_" + std::to_string(n), crafted ? "crafted" : "random", [=](benchmark::State& s) {
-                const auto& all = hostileTexts(crafted);
-                internAlone(s, std::vector<std::string>(all.begin(), all.begin() + static_cast<long>(n)));
-            });
+            add("H1", "intern_" + std::to_string(n), crafted ? "crafted" : "random",
+                [=](benchmark::State& s) {
+                    const auto& all = hostileTexts(crafted);
+                    internAlone(s, std::vector<std::string>(all.begin(), all.begin() + static_cast<long>(n)));
+                });
         }
     }
     for (std::size_t n : {1000, 10000, 100000, 400000}) {

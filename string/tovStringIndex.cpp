@@ -52,8 +52,10 @@ Key drawKey() {
 #if defined(__linux__)
     while (got < sizeof bytes) {
         const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
-        if (n > 0) got += static_cast<std::size_t>(n);
-        else if (errno != EINTR) break;  // GCOVR_EXCL_LINE: getrandom() answers where tested
+        if (n > 0)
+            got += static_cast<std::size_t>(n);
+        else if (errno != EINTR)
+            break;  // GCOVR_EXCL_LINE: getrandom() answers where tested
     }
     // GCOVR_EXCL_START: the fallbacks, for systems without getrandom()
     if (got < sizeof bytes) {
@@ -61,8 +63,10 @@ Key drawKey() {
         const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
         while (fd >= 0 && got < sizeof bytes) {
             const ssize_t n = ::read(fd, bytes + got, sizeof bytes - got);
-            if (n > 0) got += static_cast<std::size_t>(n);
-            else if (n == 0 || errno != EINTR) break;
+            if (n > 0)
+                got += static_cast<std::size_t>(n);
+            else if (n == 0 || errno != EINTR)
+                break;
         }
         if (fd >= 0) ::close(fd);
     }
@@ -73,7 +77,8 @@ Key drawKey() {
         return key;
     }
     int local = 0;
-    const auto clock = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto clock =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     const auto wall = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
     key.k0 = splitmix(clock ^ reinterpret_cast<std::uintptr_t>(&local));
     key.k1 = splitmix(key.k0 ^ wall ^ reinterpret_cast<std::uintptr_t>(&drawKey));
@@ -106,8 +111,8 @@ unsigned int nextUsed(const tovLinkObj* const* heads, unsigned int b) {
 // slot is the element's address with a 16-bit tag of its text's index hash in those
 // bits, and a search compares a text only where the tag matches. The index hash, which
 // a slot's home needs when the index grows or closes a gap, is the full hash the
-// element keeps, or the keyed hash of its text. An element whose address uses the top bits cannot be held, and the index is
-// dropped: the chains answer without it.
+// element keeps, or the keyed hash of its text. An element whose address uses the top bits cannot be held,
+// and the index is dropped: the chains answer without it.
 class tovStringIndex::Slot {
 public:
     static bool fits(const tovStrElem* e) { return (reinterpret_cast<std::uintptr_t>(e) >> tagShift) == 0; }
@@ -315,7 +320,7 @@ bool tovStringIndex::rebuild(std::size_t capacity, bool keyed) {
 // soon would cost more than the memory; then twice, as the memory of a large table
 // counts. A crowded search makes the index keyed at the capacity it has.
 bool tovStringIndex::addedSlow(tovStrElem& e, std::uint32_t h) {
-    const std::size_t capacity = !_slots                          ? firstCapacity
+    const std::size_t capacity = !_slots                        ? firstCapacity
                                  : 2 * (_size + 1) <= _mask + 1 ? _mask + 1
                                  : _mask + 1 < quadrupleBelow   ? 4 * (_mask + 1)
                                                                 : 2 * (_mask + 1);
