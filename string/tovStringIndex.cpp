@@ -86,6 +86,12 @@ Key drawKey() {
     // GCOVR_EXCL_STOP
 }
 
+// Out of line, so that the search that inlines the string hash's path stays small.
+[[gnu::noinline]] std::uint32_t keyedHash(const std::uint64_t* key, const char* s, std::size_t length) {
+    const std::uint64_t k = tovText::sipHash<1, 3>(key[0], key[1], s, length);
+    return static_cast<std::uint32_t>(k ^ k >> 32);
+}
+
 // Drawn once per process, when the first index takes the keyed hash.
 const Key& processKey() {
     static const Key key = drawKey();
@@ -105,56 +111,6 @@ unsigned int nextUsed(const tovLinkObj* const* heads, unsigned int b) {
 }
 
 }  // namespace
-
-#if UINTPTR_MAX > 0xFFFFFFFFu
-// Where pointers have 64 bits, the addresses a process is given leave the top 16 zero: a
-// slot is the element's address with a 16-bit tag of its text's index hash in those
-// bits, and a search compares a text only where the tag matches. The index hash, which
-// a slot's home needs when the index grows or closes a gap, is the full hash the
-// element keeps, or the keyed hash of its text. An element whose address uses the top bits cannot be held,
-// and the index is dropped: the chains answer without it.
-class tovStringIndex::Slot {
-public:
-    static bool fits(const tovStrElem* e) { return (reinterpret_cast<std::uintptr_t>(e) >> tagShift) == 0; }
-    bool empty() const { return _bits == 0; }
-    tovStrElem* elem() const {
-        // NOLINTNEXTLINE(performance-no-int-to-ptr): the address that set() packed
-        return reinterpret_cast<tovStrElem*>(_bits & addressMask);
-    }
-    bool mayHold(std::uint32_t h) const { return (_bits >> tagShift) == tagOf(h); }
-    void set(tovStrElem* e, std::uint32_t h) {
-        _bits = reinterpret_cast<std::uintptr_t>(e) | tagOf(h) << tagShift;
-    }
-    // Another element of the same text, so of the same tag.
-    void replace(tovStrElem* e) { _bits = (_bits & ~addressMask) | reinterpret_cast<std::uintptr_t>(e); }
-    void clear() { _bits = 0; }
-
-private:
-    static constexpr unsigned int tagShift = 48;
-    static constexpr std::uintptr_t addressMask = (std::uintptr_t{1} << tagShift) - 1;
-    // Both halves of the hash: its high half is zero for the shortest texts.
-    static std::uintptr_t tagOf(std::uint32_t h) { return (h ^ h >> 16) & 0xFFFFu; }
-
-    std::uintptr_t _bits;  // 0: empty
-};
-#else
-// Where pointers have 32 bits, the index hash fits beside the element in 8 bytes.
-class tovStringIndex::Slot {
-public:
-    static bool fits(const tovStrElem*) { return true; }
-    bool empty() const { return _elem == nullptr; }
-    tovStrElem* elem() const { return _elem; }
-    bool mayHold(std::uint32_t h) const { return _hash == h; }
-    std::uint32_t hash() const { return _hash; }
-    void set(tovStrElem* e, std::uint32_t h) { _elem = e, _hash = h; }
-    void replace(tovStrElem* e) { _elem = e; }
-    void clear() { _elem = nullptr; }
-
-private:
-    tovStrElem* _elem;  // null: empty
-    std::uint32_t _hash;
-};
-#endif
 
 tovStringIndex* tovStringIndex::_indexes = nullptr;
 
@@ -207,9 +163,7 @@ tovStringIndex* tovStringIndex::make(const tovStringTbl& table) {
 }
 
 std::uint32_t tovStringIndex::indexHash(std::uint32_t h, const char* s, std::size_t length) const {
-    if (__builtin_expect(!_keyed, 1)) return h;
-    const std::uint64_t k = tovText::sipHash<1, 3>(_key[0], _key[1], s, length);
-    return static_cast<std::uint32_t>(k ^ k >> 32);
+    return __builtin_expect(_keyed, 0) ? keyedHash(_key, s, length) : h;
 }
 
 std::uint32_t tovStringIndex::indexHash(const tovStrElem& e) const {
@@ -228,52 +182,33 @@ std::uint32_t tovStringIndex::keptHash(const Slot* slots, const std::uint32_t* h
 #endif
 }
 
-// Fibonacci hashing spreads the string hash, whose low bits follow the last bytes.
-std::size_t tovStringIndex::home(std::uint32_t k) const {
-    return static_cast<std::size_t>((k * 0x9E3779B1u) >> _shift) & _mask;
+// The walk from home to slot `i` passes only occupied slots. Entries of the tag are
+// counted only beyond maxSameTag slots, which ordinary searches seldom reach.
+bool tovStringIndex::crowdedAt(std::size_t i, std::size_t start, std::uint32_t k) const {
+    const std::size_t distance = (i - start) & _mask;
+    if (__builtin_expect(distance <= maxSameTag || _keyed, 1)) return false;
+    return distance > maxDistance || sameTagBefore(i, start, k) > maxSameTag;
 }
 
-bool tovStringIndex::crowded(unsigned int sameTag, std::size_t distance) const {
-    return !_keyed && (sameTag > maxSameTag || distance > maxDistance);
-}
-
-// A search that finds nothing ends at the empty slot where the text would go: addedNew()
-// puts it there, unless the index grows or takes the keyed hash first.
-tovStringIndex::Slot* tovStringIndex::slotOf(std::uint32_t h, const char* s, std::size_t length) const {
-    if (!_slots) return nullptr;
-    const std::uint32_t k = indexHash(h, s, length);
-    const std::size_t start = home(k);
+unsigned int tovStringIndex::sameTagBefore(std::size_t i, std::size_t start, std::uint32_t k) const {
     unsigned int sameTag = 0;
-    for (std::size_t i = start;; i = (i + 1) & _mask) {
-        Slot& slot = _slots[i];
-        if (slot.empty()) {
-            _hole = i;
-            _holeHash = k;
-            _holeCrowded = crowded(sameTag, (i - start) & _mask);
-            return nullptr;
-        }
-        if (slot.mayHold(k)) {
-            if (std::memcmp(textOf(*slot.elem()), s, length + 1) == 0) return &slot;
-            ++sameTag;
-        }
-    }
+    for (std::size_t j = start; j != i; j = (j + 1) & _mask) sameTag += _slots[j].mayHold(k);
+    return sameTag;
 }
 
-tovStrElem* tovStringIndex::find(std::uint32_t h, const char* s, std::size_t length) const {
-    const Slot* slot = slotOf(h, s, length);
-    return slot ? slot->elem() : nullptr;
+tovStringIndex::Slot* tovStringIndex::keyedSlotOf(const char* s, std::size_t length) const {
+    return search(keyedHash(_key, s, length), s, length);
 }
 
 // Puts `e`, of index hash `k`, in the first empty slot from its home; false when it
 // lies crowded there.
 bool tovStringIndex::place(tovStrElem* e, std::uint32_t k) {
     const std::size_t start = home(k);
-    unsigned int sameTag = 0;
     std::size_t i = start;
-    for (; !_slots[i].empty(); i = (i + 1) & _mask) sameTag += _slots[i].mayHold(k);
+    while (!_slots[i].empty()) i = (i + 1) & _mask;
     _slots[i].set(e, k);
     if (_hashes) _hashes[i] = k;
-    return !crowded(sameTag, (i - start) & _mask);
+    return !crowdedAt(i, start, k);
 }
 
 // Moves every entry into `capacity` new slots, filed by the keyed hash when `keyed`.
@@ -324,7 +259,8 @@ bool tovStringIndex::addedSlow(tovStrElem& e, std::uint32_t h) {
                                  : 2 * (_size + 1) <= _mask + 1 ? _mask + 1
                                  : _mask + 1 < quadrupleBelow   ? 4 * (_mask + 1)
                                                                 : 2 * (_mask + 1);
-    if (!rebuild(capacity, _keyed || (_slots && _holeCrowded))) return false;
+    const bool crowded = _slots && crowdedAt(_hole, home(_holeHash), _holeHash);
+    if (!rebuild(capacity, _keyed || crowded)) return false;
     const char* text = textOf(e);
     if (!place(&e, indexHash(h, text, std::strlen(text))) && !rebuild(capacity, true)) return false;
     ++_size;
@@ -355,7 +291,8 @@ bool tovStringIndex::addedNew(tovStrElem& e, std::uint32_t h) {
     if (!Slot::fits(&e)) return false;  // GCOVR_EXCL_LINE: no such address where tested
     // At most half full, so that a search for a missing text ends soon. Without a
     // growth the search that missed the text has found its slot.
-    if (!_slots || 2 * (_size + 1) > _mask + 1 || _holeCrowded) return addedSlow(e, h);
+    if (!_slots || 2 * (_size + 1) > _mask + 1 || crowdedAt(_hole, home(_holeHash), _holeHash))
+        return addedSlow(e, h);
     _slots[_hole].set(&e, _holeHash);
     if (_hashes) _hashes[_hole] = _holeHash;
     ++_size;
@@ -435,10 +372,9 @@ bool tovStringIndex::agrees(const tovStringTbl& table) const {
         ++held;
         const std::uint32_t k = indexHash(*_slots[i].elem());
         ok &= _slots[i].mayHold(k) && keptHash(_slots, _hashes, i) == k;
-        unsigned int sameTag = 0;
         std::size_t j = home(k);
-        for (; j != i && !_slots[j].empty(); j = (j + 1) & _mask) sameTag += _slots[j].mayHold(k);
-        ok &= j == i && !crowded(sameTag, (i - home(k)) & _mask);
+        while (j != i && !_slots[j].empty()) j = (j + 1) & _mask;
+        ok &= j == i && !crowdedAt(i, home(k), k);
     }
     return ok && firsts == _size && held == _size && 2 * _size <= _mask + 1;
 }
