@@ -30,6 +30,15 @@ TARGETS = [
     ("X1", r".*", "std_list", 2.0),
 ]
 
+# Rows of one implementation against another case of the same benchmark, by full
+# name: crafted texts (one string hash) against random ones of the same length, and
+# the larger case against the smaller (linear growth: 4x the texts, at most 4.5x the time).
+SCALING = [
+    ("H1/intern_65536/crafted", "H1/intern_65536/random", 1.5),
+    ("H1/intern_65536/crafted", "H1/intern_16384/crafted", 4.5),
+    ("H1/intern_65536/random", "H1/intern_16384/random", 4.5),
+]
+
 # The census demo against its std::unordered_map twin: wall time and peak RSS ratios.
 CENSUS_TARGETS = {"time": 1.0, "rss": 1.5}
 
@@ -214,6 +223,21 @@ def main():
             missed += verdict == "MISSED"
             out.append(f"| {group} {case} | {peer} | {tv:.4g} {unit} | {pv:.4g} {unit} | {ratio:.3f} | "
                        f"{'' if limit is None else limit} | {verdict} |")
+    scaled = [(n, d, limit) for n, d, limit in SCALING
+               if tuple(n.split("/")[:2]) in rows and tuple(d.split("/")[:2]) in rows]
+    if scaled:
+        out += ["", "H1: interning alone (a fresh main table, one handle per text of 128 letters), "
+                "texts crafted to share one string hash against random ones, and 65,536 against 16,384:",
+                "", "| case | against | time | against time | ratio | target | |", "|---|---|---|---|---|---|---|"]
+        for n, d, limit in scaled:
+            nv, unit = rows[tuple(n.split("/")[:2])].get(n.split("/")[2], (None, ""))
+            dv, _ = rows[tuple(d.split("/")[:2])].get(d.split("/")[2], (None, ""))
+            if nv is None or dv is None:
+                continue
+            ratio = nv / dv if dv else float("inf")
+            verdict = "met" if ratio <= limit else "MISSED"
+            missed += verdict == "MISSED"
+            out.append(f"| {n} | {d} | {nv:.4g} {unit} | {dv:.4g} {unit} | {ratio:.3f} | {limit} | {verdict} |")
     if args.census:
         results, same = census_rows(args.census[0], args.census[1], args.corpus, args.runs)
         (tt, tm), (pt, pm) = results["tovlib"], results["unordered_map"]

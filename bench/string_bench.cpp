@@ -1,4 +1,5 @@
-// Interning and comparing strings against std::unordered_set<std::string>.
+// Interning and comparing strings against std::unordered_set<std::string>; interning
+// texts crafted to share one string hash against random texts of the same length.
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -6,6 +7,7 @@
 #include <tovlib.h>
 
 #include "bench_util.h"
+#include "crafted_texts.h"
 
 namespace bench {
 namespace {
@@ -88,9 +90,42 @@ void stringEquality(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * a.size());
 }
 
+// Every text interned through a handle into a fresh main table, as a client interns
+// what it reads.
+void internAlone(benchmark::State& state, const std::vector<std::string>& words) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        tovLib::reInit(true);
+        state.ResumeTiming();
+        for (const auto& w : words) {
+            tovString h(w.c_str());
+            benchmark::DoNotOptimize(&h);
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * words.size());
+    tovLib::reset();
+}
+
+// 65,536 texts of 128 letters, made on first use (the search for colliding blocks takes
+// a moment): all of one string hash, or random. Smaller cases take the first ones.
+const std::vector<std::string>& hostileTexts(bool crafted) {
+    static const std::vector<std::string> collide = crafted::collidingTexts(65536);
+    static const std::vector<std::string> random = crafted::randomTexts(65536, 128);
+    return crafted ? collide : random;
+}
+
 }  // namespace
 
 void registerStrings() {
+    for (std::size_t n : {16384, 65536}) {
+        for (bool crafted : {true, false}) {
+            add("H1", "intern_" + std::to_string(n), crafted ? "crafted" : "random",
+                [=](benchmark::State& s) {
+                    const auto& all = hostileTexts(crafted);
+                    internAlone(s, std::vector<std::string>(all.begin(), all.begin() + static_cast<long>(n)));
+                });
+        }
+    }
     for (std::size_t n : {1000, 10000, 100000, 400000}) {
         const std::string hits = "intern_hits_" + std::to_string(n);
         add("P7", hits, "tovlib", [=](benchmark::State& s) { internHits(s, n, false); });

@@ -2,7 +2,8 @@
 // a model of what each table holds, with the temporary area opened and discarded and
 // the library reset at random. Texts come from the input, empty ones and bytes of 0x80
 // and above included; runs of texts, in pairs of one full hash, grow a table past the
-// size that makes its text index and may shrink it below again. Tables also take
+// size that makes its text index and may shrink it below again; some texts share one
+// full hash, enough of them to make the index leave that hash for its keyed one. Tables also take
 // elements straight in (duplicates, and elements of a client class that answer equality
 // themselves), lose entries by key or all at once, and must pass verify() after every
 // step. Pool use is checked byte for byte: every table, element, text, node, handle and
@@ -99,10 +100,25 @@ struct Model {
     tovPool* tempPool = nullptr;
 };
 
-// A text met before, or a new one: from a few letters, or from any bytes but zero.
+// Text `j` of 64 that share one full hash: six pairs of 8-letter blocks, the two of each
+// pair adding the same to any hash, chosen by the bits of j (from crafted_texts.h).
+std::string colliding(unsigned j) {
+    static const char* const pairs[6][2] = {{"fzjtzbyt", "gwoouuhy"}, {"trcybqdd", "updvimce"},
+                                            {"pmicohgv", "qlfgnkbx"}, {"lwyjvcte", "lvytbrpe"},
+                                            {"talvihag", "nraoqgbf"}, {"yprqekze", "xwjgtvdm"}};
+    std::string s;
+    for (unsigned t = 0; t < 6; ++t) s += pairs[t][j >> t & 1];
+    FUZZ_EQ(textHash(s), textHash(std::string(pairs[0][0]) + pairs[1][0] + pairs[2][0] + pairs[3][0] +
+                                  pairs[4][0] + pairs[5][0]));
+    return s;
+}
+
+// A text met before, or a new one: from a few letters, from any bytes but zero, or of
+// the colliding ones.
 std::string makeText(FuzzInput& in, Model& m) {
     const unsigned sel = in.byte();
     if (sel < 128 && !m.texts.empty()) return m.texts[sel % m.texts.size()];
+    if (sel >= 240) return colliding(in.byte());
     std::string s(in.below(in.byte() & 1 ? 40 : 6), 'a');
     for (char& c : s) {
         const std::uint8_t b = in.byte();
@@ -364,9 +380,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 17: {  // a run of texts interned, then its first ones removed
                 const bool temp = pickTemp();
                 const std::string stem = makeText(in, m);
-                const unsigned n = in.byte() & 127, removed = in.below(n + 1);
-                auto text = [&stem](unsigned i) {
-                    return (i & 1 ? "tkflfk" : "vdnjdl") + stem + std::to_string(i / 2);
+                const unsigned n = in.byte() & 127, removed = in.below(n + 1), crafted = in.byte();
+                auto text = [&stem, crafted](unsigned i) {  // in pairs of one hash, or all of one
+                    return crafted < 64 ? colliding(crafted + i)
+                                        : (i & 1 ? "tkflfk" : "vdnjdl") + stem + std::to_string(i / 2);
                 };
                 for (unsigned i = 0; i < n; ++i) addText(m, temp, text(i), false);
                 for (unsigned i = 0; i < removed; ++i) {

@@ -1,10 +1,18 @@
 // tovStringIndex: open addressing over the texts' hashes, beside a table's chains.
 #include "string/tovStringIndex.h"
 
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <typeinfo>
+
+#if defined(__linux__)
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+#endif
 
 #include "string/tovStringTbl.h"
 #include "string/tovText.h"
@@ -14,6 +22,81 @@ namespace {
 constexpr unsigned int buckets = 4191;
 constexpr std::size_t firstCapacity = 256;
 constexpr std::size_t quadrupleBelow = 16384;
+// While the index files texts by their string hash, no entry lies farther than this
+// from its home, nor passes more than maxSameTag other texts of its tag on the way.
+// Ordinary texts stay well inside both (4,000,000 identifiers: 46 slots and 5 texts at
+// most); crafted ones reach them within a few hundred insertions. Should ordinary texts
+// cross them after all, the index only gets slower by the keyed hash.
+constexpr std::size_t maxDistance = 128;
+constexpr unsigned int maxSameTag = 16;
+
+struct Key {
+    std::uint64_t k0, k1;
+};
+
+std::uint64_t splitmix(std::uint64_t x) {
+    x += 0x9e3779b97f4a7c15u;
+    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9u;
+    x = (x ^ (x >> 27)) * 0x94d049bb133111ebu;
+    return x ^ (x >> 31);
+}
+
+// The key of the keyed text hash: 16 bytes from getrandom(), else from /dev/urandom.
+// Where both fail (no such call, no such file, a sandbox that refuses them), the key is
+// mixed from addresses, which vary with address-space layout randomisation, and the
+// clocks: a weak key, which someone who can guess the process's layout and start time
+// can reproduce, and then steer the keyed hash as the string hash.
+Key drawKey() {
+    unsigned char bytes[16];
+    std::size_t got = 0;
+#if defined(__linux__)
+    while (got < sizeof bytes) {
+        const ssize_t n = getrandom(bytes + got, sizeof bytes - got, 0);
+        if (n > 0)
+            got += static_cast<std::size_t>(n);
+        else if (errno != EINTR)
+            break;  // GCOVR_EXCL_LINE: getrandom() answers where tested
+    }
+    // GCOVR_EXCL_START: the fallbacks, for systems without getrandom()
+    if (got < sizeof bytes) {
+        got = 0;
+        const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+        while (fd >= 0 && got < sizeof bytes) {
+            const ssize_t n = ::read(fd, bytes + got, sizeof bytes - got);
+            if (n > 0)
+                got += static_cast<std::size_t>(n);
+            else if (n == 0 || errno != EINTR)
+                break;
+        }
+        if (fd >= 0) ::close(fd);
+    }
+#endif
+    Key key{};
+    if (got == sizeof bytes) {
+        std::memcpy(&key, bytes, sizeof key);
+        return key;
+    }
+    int local = 0;
+    const auto clock =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto wall = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    key.k0 = splitmix(clock ^ reinterpret_cast<std::uintptr_t>(&local));
+    key.k1 = splitmix(key.k0 ^ wall ^ reinterpret_cast<std::uintptr_t>(&drawKey));
+    return key;
+    // GCOVR_EXCL_STOP
+}
+
+// Out of line, so that the search that inlines the string hash's path stays small.
+[[gnu::noinline]] std::uint32_t keyedHash(const std::uint64_t* key, const char* s, std::size_t length) {
+    const std::uint64_t k = tovText::sipHash<1, 3>(key[0], key[1], s, length);
+    return static_cast<std::uint32_t>(k ^ k >> 32);
+}
+
+// Drawn once per process, when the first index takes the keyed hash.
+const Key& processKey() {
+    static const Key key = drawKey();
+    return key;
+}
 
 const char* textOf(const tovObject& o) { return static_cast<const tovStrElem&>(o); }
 
@@ -28,57 +111,6 @@ unsigned int nextUsed(const tovLinkObj* const* heads, unsigned int b) {
 }
 
 }  // namespace
-
-#if UINTPTR_MAX > 0xFFFFFFFFu
-// Where pointers have 64 bits, the addresses a process is given leave the top 16 zero: a
-// slot is the element's address with a 16-bit tag of its text's hash in those bits,
-// and a search compares a text only where the tag matches. The full hash, which a
-// slot's home needs when the index grows or closes a gap, is the one the element
-// keeps. An element whose address uses the top bits cannot be held, and the index is
-// dropped: the chains answer without it.
-class tovStringIndex::Slot {
-public:
-    static bool fits(const tovStrElem* e) { return (reinterpret_cast<std::uintptr_t>(e) >> tagShift) == 0; }
-    bool empty() const { return _bits == 0; }
-    tovStrElem* elem() const {
-        // NOLINTNEXTLINE(performance-no-int-to-ptr): the address that set() packed
-        return reinterpret_cast<tovStrElem*>(_bits & addressMask);
-    }
-    bool mayHold(std::uint32_t h) const { return (_bits >> tagShift) == tagOf(h); }
-    std::uint32_t hash() const { return elem()->fullHash(); }
-    void set(tovStrElem* e, std::uint32_t h) {
-        _bits = reinterpret_cast<std::uintptr_t>(e) | tagOf(h) << tagShift;
-    }
-    // Another element of the same text, so of the same tag.
-    void replace(tovStrElem* e) { _bits = (_bits & ~addressMask) | reinterpret_cast<std::uintptr_t>(e); }
-    void clear() { _bits = 0; }
-
-private:
-    static constexpr unsigned int tagShift = 48;
-    static constexpr std::uintptr_t addressMask = (std::uintptr_t{1} << tagShift) - 1;
-    // Both halves of the hash: its high half is zero for the shortest texts.
-    static std::uintptr_t tagOf(std::uint32_t h) { return (h ^ h >> 16) & 0xFFFFu; }
-
-    std::uintptr_t _bits;  // 0: empty
-};
-#else
-// Where pointers have 32 bits, the full hash fits beside the element in 8 bytes.
-class tovStringIndex::Slot {
-public:
-    static bool fits(const tovStrElem*) { return true; }
-    bool empty() const { return _elem == nullptr; }
-    tovStrElem* elem() const { return _elem; }
-    bool mayHold(std::uint32_t h) const { return _hash == h; }
-    std::uint32_t hash() const { return _hash; }
-    void set(tovStrElem* e, std::uint32_t h) { _elem = e, _hash = h; }
-    void replace(tovStrElem* e) { _elem = e; }
-    void clear() { _elem = nullptr; }
-
-private:
-    tovStrElem* _elem;  // null: empty
-    std::uint32_t _hash;
-};
-#endif
 
 tovStringIndex* tovStringIndex::_indexes = nullptr;
 
@@ -98,6 +130,7 @@ tovStringIndex::~tovStringIndex() {
     while (*link != this) link = &(*link)->_nextIndex;
     *link = _nextIndex;
     delete[] _slots;    // GCOVR_EXCL_BR_LINE: delete's own null test
+    delete[] _hashes;   // GCOVR_EXCL_BR_LINE: delete's own null test
     delete[] _foreign;  // GCOVR_EXCL_BR_LINE: delete's own null test
 }
 
@@ -129,54 +162,108 @@ tovStringIndex* tovStringIndex::make(const tovStringTbl& table) {
     return index;
 }
 
-// Fibonacci hashing spreads the string hash, whose low bits follow the last bytes.
-std::size_t tovStringIndex::home(std::uint32_t h) const {
-    return static_cast<std::size_t>((h * 0x9E3779B1u) >> _shift) & _mask;
+std::uint32_t tovStringIndex::indexHash(std::uint32_t h, const char* s, std::size_t length) const {
+    return __builtin_expect(_keyed, 0) ? keyedHash(_key, s, length) : h;
 }
 
-// A search that finds nothing ends at the empty slot where the text would go: addedNew()
-// puts it there, unless the index grows first.
-tovStringIndex::Slot* tovStringIndex::slotOf(std::uint32_t h, const char* s, std::size_t length) const {
-    if (!_slots) return nullptr;
-    for (std::size_t i = home(h);; i = (i + 1) & _mask) {
-        Slot& slot = _slots[i];
-        if (slot.empty()) {
-            _hole = i;
-            return nullptr;
-        }
-        if (slot.mayHold(h) && std::memcmp(textOf(*slot.elem()), s, length + 1) == 0) return &slot;
-    }
+std::uint32_t tovStringIndex::indexHash(const tovStrElem& e) const {
+    return _keyed ? indexHash(0, textOf(e), std::strlen(textOf(e))) : e.fullHash();
 }
 
-tovStrElem* tovStringIndex::find(std::uint32_t h, const char* s, std::size_t length) const {
-    const Slot* slot = slotOf(h, s, length);
-    return slot ? slot->elem() : nullptr;
+// Where pointers have 32 bits the slot keeps it. Where they have 64, the string hash
+// is the one the element keeps, and the keyed hash is kept beside the slots, so that
+// growing and closing gaps read no text.
+std::uint32_t tovStringIndex::keptHash(const Slot* slots, const std::uint32_t* hashes, std::size_t i) {
+#if UINTPTR_MAX > 0xFFFFFFFFu
+    return hashes ? hashes[i] : slots[i].elem()->fullHash();
+#else
+    static_cast<void>(hashes);
+    return slots[i].hash();
+#endif
 }
 
-bool tovStringIndex::grow() {
+// The walk from home to slot `i` passes only occupied slots. Entries of the tag are
+// counted only beyond maxSameTag slots, which ordinary searches seldom reach.
+bool tovStringIndex::crowdedAt(std::size_t i, std::size_t start, std::uint32_t k) const {
+    const std::size_t distance = (i - start) & _mask;
+    if (__builtin_expect(distance <= maxSameTag || _keyed, 1)) return false;
+    return distance > maxDistance || sameTagBefore(i, start, k) > maxSameTag;
+}
+
+unsigned int tovStringIndex::sameTagBefore(std::size_t i, std::size_t start, std::uint32_t k) const {
+    unsigned int sameTag = 0;
+    for (std::size_t j = start; j != i; j = (j + 1) & _mask) sameTag += _slots[j].mayHold(k);
+    return sameTag;
+}
+
+tovStringIndex::Slot* tovStringIndex::keyedSlotOf(const char* s, std::size_t length) const {
+    return search(keyedHash(_key, s, length), s, length);
+}
+
+// Puts `e`, of index hash `k`, in the first empty slot from its home; false when it
+// lies crowded there.
+bool tovStringIndex::place(tovStrElem* e, std::uint32_t k) {
+    const std::size_t start = home(k);
+    std::size_t i = start;
+    while (!_slots[i].empty()) i = (i + 1) & _mask;
+    _slots[i].set(e, k);
+    if (_hashes) _hashes[i] = k;
+    return !crowdedAt(i, start, k);
+}
+
+// Moves every entry into `capacity` new slots, filed by the keyed hash when `keyed`.
+// An entry that lands crowded there makes the index take the keyed hash.
+bool tovStringIndex::rebuild(std::size_t capacity, bool keyed) {
     static_assert(sizeof(Slot) == 8, "a slot is 8 bytes");
-    // Four times as large up to 16,384 slots (128 KiB), where moving the entries again
-    // soon would cost more than the memory; then twice, as the memory of a large table
-    // counts.
-    const std::size_t capacity = !_slots                      ? firstCapacity
-                                 : _mask + 1 < quadrupleBelow ? 4 * (_mask + 1)
-                                                              : 2 * (_mask + 1);
     // Every slot empty. The count cannot overflow: the compiler's test never fires.
     auto* slots = new (std::nothrow) Slot[capacity]();  // GCOVR_EXCL_BR_LINE
     if (!slots) return false;
+    std::uint32_t* hashes = nullptr;
+    if (keyed && UINTPTR_MAX > 0xFFFFFFFFu) {
+        hashes = new (std::nothrow) std::uint32_t[capacity];  // GCOVR_EXCL_BR_LINE: as above
+        if (!hashes) {
+            delete[] slots;
+            return false;
+        }
+    }
+    if (keyed && !_keyed) {
+        const Key& key = processKey();
+        _key[0] = key.k0;
+        _key[1] = key.k1;
+    }
     Slot* const old = _slots;
+    std::uint32_t* const oldHashes = _hashes;
     const std::size_t oldCapacity = _slots ? _mask + 1 : 0;
+    const bool sameHash = keyed == _keyed;
     _slots = slots;
+    _hashes = hashes;
     _mask = capacity - 1;
     _shift = 32;
     for (std::size_t c = capacity; c > 1; c >>= 1) --_shift;
+    _keyed = keyed;
+    bool fits = true;
     for (std::size_t i = 0; i < oldCapacity; ++i) {
         if (old[i].empty()) continue;
-        std::size_t j = home(old[i].hash());
-        while (!_slots[j].empty()) j = (j + 1) & _mask;
-        _slots[j] = old[i];
+        fits &= place(old[i].elem(), sameHash ? keptHash(old, oldHashes, i) : indexHash(*old[i].elem()));
     }
     delete[] old;
+    delete[] oldHashes;  // GCOVR_EXCL_BR_LINE: delete's own null test
+    return fits || rebuild(capacity, true);
+}
+
+// Four times as large up to 16,384 slots (128 KiB), where moving the entries again
+// soon would cost more than the memory; then twice, as the memory of a large table
+// counts. A crowded search makes the index keyed at the capacity it has.
+bool tovStringIndex::addedSlow(tovStrElem& e, std::uint32_t h) {
+    const std::size_t capacity = !_slots                        ? firstCapacity
+                                 : 2 * (_size + 1) <= _mask + 1 ? _mask + 1
+                                 : _mask + 1 < quadrupleBelow   ? 4 * (_mask + 1)
+                                                                : 2 * (_mask + 1);
+    const bool crowded = _slots && crowdedAt(_hole, home(_holeHash), _holeHash);
+    if (!rebuild(capacity, _keyed || crowded)) return false;
+    const char* text = textOf(e);
+    if (!place(&e, indexHash(h, text, std::strlen(text))) && !rebuild(capacity, true)) return false;
+    ++_size;
     return true;
 }
 
@@ -204,13 +291,10 @@ bool tovStringIndex::addedNew(tovStrElem& e, std::uint32_t h) {
     if (!Slot::fits(&e)) return false;  // GCOVR_EXCL_LINE: no such address where tested
     // At most half full, so that a search for a missing text ends soon. Without a
     // growth the search that missed the text has found its slot.
-    std::size_t i = _hole;
-    if (!_slots || 2 * (_size + 1) > _mask + 1) {
-        if (!grow()) return false;
-        i = home(h);
-        while (!_slots[i].empty()) i = (i + 1) & _mask;
-    }
-    _slots[i].set(&e, h);
+    if (!_slots || 2 * (_size + 1) > _mask + 1 || crowdedAt(_hole, home(_holeHash), _holeHash))
+        return addedSlow(e, h);
+    _slots[_hole].set(&e, _holeHash);
+    if (_hashes) _hashes[_hole] = _holeHash;
     ++_size;
     return true;
 }
@@ -246,9 +330,10 @@ void tovStringIndex::erase(Slot* slot) {
     for (std::size_t j = (i + 1) & _mask; !_slots[j].empty(); j = (j + 1) & _mask) {
         // The entry stays when its home lies cyclically in (i, j]: then it is nearer
         // its home than the hole is.
-        const std::size_t k = home(_slots[j].hash());
+        const std::size_t k = home(keptHash(_slots, _hashes, j));
         if (((j - k) & _mask) < ((j - i) & _mask)) continue;
         _slots[i] = _slots[j];
+        if (_hashes) _hashes[i] = _hashes[j];
         i = j;
     }
     _slots[i].clear();
@@ -278,5 +363,18 @@ bool tovStringIndex::agrees(const tovStringTbl& table) const {
         }
         ok &= others == (_foreign ? _foreign[b] : 0u);
     }
-    return ok && firsts == _size;
+    // Every entry is tagged by its text's index hash and reached from its home over
+    // occupied slots; filed by the string hash, it lies within the bounds; the index is
+    // at most half full.
+    std::size_t held = 0;
+    for (std::size_t i = 0; _slots && i <= _mask; ++i) {
+        if (_slots[i].empty()) continue;
+        ++held;
+        const std::uint32_t k = indexHash(*_slots[i].elem());
+        ok &= _slots[i].mayHold(k) && keptHash(_slots, _hashes, i) == k;
+        std::size_t j = home(k);
+        while (j != i && !_slots[j].empty()) j = (j + 1) & _mask;
+        ok &= j == i && !crowdedAt(i, home(k), k);
+    }
+    return ok && firsts == _size && held == _size && 2 * _size <= _mask + 1;
 }

@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "pool/tovPoolSide.h"
+#include "string/tovStrElem.h"
 
 class tovLinkObj;
 class tovObject;
@@ -13,7 +15,7 @@ class tovStrElem;
 class tovStringTbl;
 
 /// Finds a table's plain string element by its text in expected constant time,
-/// whatever the table holds: open addressing over the texts' 32-bit hashes, in 8-byte
+/// whatever the table holds: open addressing over a 32-bit hash of the texts, in 8-byte
 /// slots, grown geometrically. The chains stay the table's structure; the index only answers what a
 /// walk of a chain would answer. For each text it holds the first plain element with
 /// that text in its bucket's chain, which is what find() of a candidate meets first.
@@ -21,6 +23,14 @@ class tovStringTbl;
 /// the index only counts them, and their bucket takes the full path. The index is a
 /// cache: it is deleted when it cannot follow a change (no memory), when its table is
 /// forgotten or its pool released, and is made again from the chains when needed.
+///
+/// The index starts on the texts' string hash, which the table computes anyway for the
+/// bucket. That hash is a fixed polynomial, so texts can be made to share it, or to
+/// share a home slot: once a new text lands more than 128 slots from its home, or
+/// passes more than 16 other texts of its tag, the index moves every entry to homes
+/// chosen by SipHash-1-3 under a key drawn once per process, and keeps that hash until
+/// it is deleted. Until then no search passes more than those bounds, so no input makes
+/// interning a walk.
 class tovStringIndex final : public tovPoolSide {
 public:
     /// The index of `table`, or null.
@@ -62,10 +72,28 @@ private:
     explicit tovStringIndex(const tovStringTbl& table);
     /// The full hash of the plain element `o`'s text.
     static std::uint32_t hashOf(const tovObject& o);
-    std::size_t home(std::uint32_t h) const;
+    /// The hash the index files the `length` bytes of `s` under; `h` is their string hash.
+    std::uint32_t indexHash(std::uint32_t h, const char* s, std::size_t length) const;
+    /// The same for an element the index holds.
+    std::uint32_t indexHash(const tovStrElem& e) const;
+    /// The index hash of entry `i` of `slots`, whose keyed hashes, if kept apart, are `hashes`.
+    static std::uint32_t keptHash(const Slot* slots, const std::uint32_t* hashes, std::size_t i);
+    std::size_t home(std::uint32_t k) const;
+    /// Whether a text of index hash `k` in slot `i`, whose home is `start`, lies too far
+    /// for the string hash to keep filing: more than 128 slots from its home, or past
+    /// more than 16 other entries of its tag.
+    bool crowdedAt(std::size_t i, std::size_t start, std::uint32_t k) const;
+    // Entries of k's tag from `start` up to slot `i`; rarely needed, so out of line.
+    [[gnu::noinline]] unsigned int sameTagBefore(std::size_t i, std::size_t start, std::uint32_t k) const;
+    // The slot of the text, or null; the keyed search is out of line.
     Slot* slotOf(std::uint32_t h, const char* s, std::size_t length) const;
-    // Rare (the capacity doubles), and out of line so that addedNew() stays small.
-    [[gnu::noinline]] bool grow();
+    Slot* search(std::uint32_t k, const char* s, std::size_t length) const;
+    [[gnu::noinline]] Slot* keyedSlotOf(const char* s, std::size_t length) const;
+    // Rare (the capacity doubles, or the index takes the keyed hash), and out of line
+    // so that addedNew() stays small.
+    [[gnu::noinline]] bool addedSlow(tovStrElem& e, std::uint32_t h);
+    bool rebuild(std::size_t capacity, bool keyed);
+    bool place(tovStrElem* e, std::uint32_t k);
     void erase(Slot* slot);
 
     const tovStringTbl* const _table;
@@ -75,9 +103,98 @@ private:
     unsigned int _shift = 32;           // 32 - log2(capacity)
     std::size_t _size = 0;              // elements held
     std::uint32_t* _foreign = nullptr;  // per bucket, made with the first such object
-    mutable std::size_t _hole = 0;      // the empty slot that ended the last search
+    std::uint32_t* _hashes = nullptr;   // keyed, with 64-bit pointers: each slot's hash
+    bool _keyed = false;                // filed by the keyed hash
+    std::uint64_t _key[2] = {};         // the process's key, once keyed
+    // Where the last search that found nothing ended, and the hash it searched with.
+    mutable std::size_t _hole = 0;
+    mutable std::uint32_t _holeHash = 0;
 
     static tovStringIndex* _indexes;
 };
+
+// The slots and the search are here, so that interning inlines its hit path.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+// Where pointers have 64 bits, the addresses a process is given leave the top 16 zero: a
+// slot is the element's address with a 16-bit tag of its text's index hash in those
+// bits, and a search compares a text only where the tag matches. The index hash, which
+// a slot's home needs when the index grows or closes a gap, is the full hash the
+// element keeps, or the keyed hash of its text. An element whose address uses the top bits cannot be held,
+// and the index is dropped: the chains answer without it.
+class tovStringIndex::Slot {
+public:
+    static bool fits(const tovStrElem* e) { return (reinterpret_cast<std::uintptr_t>(e) >> tagShift) == 0; }
+    bool empty() const { return _bits == 0; }
+    tovStrElem* elem() const {
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): the address that set() packed
+        return reinterpret_cast<tovStrElem*>(_bits & addressMask);
+    }
+    bool mayHold(std::uint32_t h) const { return (_bits >> tagShift) == tagOf(h); }
+    void set(tovStrElem* e, std::uint32_t h) {
+        _bits = reinterpret_cast<std::uintptr_t>(e) | tagOf(h) << tagShift;
+    }
+    // Another element of the same text, so of the same tag.
+    void replace(tovStrElem* e) { _bits = (_bits & ~addressMask) | reinterpret_cast<std::uintptr_t>(e); }
+    void clear() { _bits = 0; }
+
+private:
+    static constexpr unsigned int tagShift = 48;
+    static constexpr std::uintptr_t addressMask = (std::uintptr_t{1} << tagShift) - 1;
+    // Both halves of the hash: its high half is zero for the shortest texts.
+    static std::uintptr_t tagOf(std::uint32_t h) { return (h ^ h >> 16) & 0xFFFFu; }
+
+    std::uintptr_t _bits;  // 0: empty
+};
+#else
+// Where pointers have 32 bits, the index hash fits beside the element in 8 bytes.
+class tovStringIndex::Slot {
+public:
+    static bool fits(const tovStrElem*) { return true; }
+    bool empty() const { return _elem == nullptr; }
+    tovStrElem* elem() const { return _elem; }
+    bool mayHold(std::uint32_t h) const { return _hash == h; }
+    std::uint32_t hash() const { return _hash; }
+    void set(tovStrElem* e, std::uint32_t h) { _elem = e, _hash = h; }
+    void replace(tovStrElem* e) { _elem = e; }
+    void clear() { _elem = nullptr; }
+
+private:
+    tovStrElem* _elem;  // null: empty
+    std::uint32_t _hash;
+};
+#endif
+
+// Fibonacci hashing spreads the string hash, whose low bits follow the last bytes.
+inline std::size_t tovStringIndex::home(std::uint32_t k) const {
+    return static_cast<std::size_t>((k * 0x9E3779B1u) >> _shift) & _mask;
+}
+
+// A search that finds nothing ends at the empty slot where the text would go: addedNew()
+// puts it there, unless the index grows or takes the keyed hash first.
+inline tovStringIndex::Slot* tovStringIndex::search(std::uint32_t k, const char* s,
+                                                    std::size_t length) const {
+    for (std::size_t i = home(k);; i = (i + 1) & _mask) {
+        Slot& slot = _slots[i];
+        if (slot.empty()) {
+            _hole = i;
+            _holeHash = k;
+            return nullptr;
+        }
+        if (slot.mayHold(k) && std::memcmp(static_cast<const char*>(*slot.elem()), s, length + 1) == 0)
+            return &slot;
+    }
+}
+
+inline tovStringIndex::Slot* tovStringIndex::slotOf(std::uint32_t h, const char* s,
+                                                    std::size_t length) const {
+    if (!_slots) return nullptr;
+    if (__builtin_expect(_keyed, 0)) return keyedSlotOf(s, length);
+    return search(h, s, length);
+}
+
+inline tovStrElem* tovStringIndex::find(std::uint32_t h, const char* s, std::size_t length) const {
+    const Slot* slot = slotOf(h, s, length);
+    return slot ? slot->elem() : nullptr;
+}
 
 #endif

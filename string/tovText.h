@@ -1,4 +1,5 @@
-// Internal: the string hash and the byte order shared by elements and handles.
+// Internal: the string hash, the keyed hash of the text index, and the byte order
+// shared by elements and handles.
 #ifndef TOVLIB_TOVTEXT_H
 #define TOVLIB_TOVTEXT_H
 
@@ -72,6 +73,53 @@ inline unsigned int hash(const char* text, std::size_t length, int n) {
 }
 
 inline unsigned int hash(const char* text, int n) { return hash(text, std::strlen(text), n); }
+
+/// SipHash-C-D of the `length` bytes at `data` under the 128-bit key (k0, k1), as its
+/// authors define it: four 64-bit lanes start as the key mixed with four constants;
+/// each 8-byte word, read little-endian, is xored into the last lane, C rounds run and
+/// the word is xored into the first; the last word holds the 0 to 7 bytes left and the
+/// length's low byte at its top; then 0xff goes into the third lane, D rounds run and
+/// the four lanes xored together are the value. Without the key, input cannot be
+/// chosen to make values collide.
+template <int C, int D>
+std::uint64_t sipHash(std::uint64_t k0, std::uint64_t k1, const char* data, std::size_t length) {
+    std::uint64_t v0 = k0 ^ 0x736f6d6570736575u;
+    std::uint64_t v1 = k1 ^ 0x646f72616e646f6du;
+    std::uint64_t v2 = k0 ^ 0x6c7967656e657261u;
+    std::uint64_t v3 = k1 ^ 0x7465646279746573u;
+    auto rotl = [](std::uint64_t x, int b) { return x << b | x >> (64 - b); };
+    auto rounds = [&](int n) {
+        for (int r = 0; r < n; ++r) {
+            v0 += v1, v1 = rotl(v1, 13), v1 ^= v0, v0 = rotl(v0, 32);
+            v2 += v3, v3 = rotl(v3, 16), v3 ^= v2;
+            v0 += v3, v3 = rotl(v3, 21), v3 ^= v0;
+            v2 += v1, v1 = rotl(v1, 17), v1 ^= v2, v2 = rotl(v2, 32);
+        }
+    };
+    auto word = [&](std::uint64_t m) {
+        v3 ^= m;
+        rounds(C);
+        v0 ^= m;
+    };
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+    std::size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        std::uint64_t m;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::memcpy(&m, bytes + i, 8);
+#else
+        m = 0;
+        for (int j = 7; j >= 0; --j) m = m << 8 | bytes[i + j];
+#endif
+        word(m);
+    }
+    std::uint64_t last = std::uint64_t{length} << 56;
+    for (unsigned int j = 0; i + j < length; ++j) last |= std::uint64_t{bytes[i + j]} << 8 * j;
+    word(last);
+    v2 ^= 0xffu;
+    rounds(D);
+    return v0 ^ v1 ^ v2 ^ v3;
+}
 
 /// -1, 0 or 1 by unsigned bytes; a proper prefix is the smaller.
 inline int compare(const char* a, const char* b) {

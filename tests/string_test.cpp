@@ -2,7 +2,7 @@
 // model.string) checks step by step: stored objects that throw, a text index that
 // disagrees with the chains, its memory, failed construction (a failed link is the
 // out-of-memory suite's), and what clients override; and the class identities and dump
-// texts of the whole library.
+// texts of the whole library; the text index's keyed hash against published values.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -12,6 +12,7 @@
 #include <tovlib.h>
 
 #include "heap_fault.h"
+#include "string/tovText.h"
 #include "support.h"
 
 namespace {
@@ -104,6 +105,16 @@ TEST_F(Strings, TextIndexLeavesWithItsTableAndPool) {
     p->release();
     EXPECT_EQ(heapFault::live(), bare);
     tovLib::reset();
+}
+
+// The index's keyed hash runs its authors' SipHash with 1 and 3 rounds; with 2 and 4
+// it must give their published values (key 00..0f, messages 00..0e of 0 and 15 bytes).
+TEST(KeyedHash, PublishedValues) {
+    char m[15];
+    for (int i = 0; i < 15; ++i) m[i] = static_cast<char>(i);
+    const std::uint64_t k0 = 0x0706050403020100u, k1 = 0x0f0e0d0c0b0a0908u;
+    EXPECT_EQ((tovText::sipHash<2, 4>(k0, k1, m, 0)), 0x726fdb47dd0e0e31u);
+    EXPECT_EQ((tovText::sipHash<2, 4>(k0, k1, m, 15)), 0xa129ca6149be45e5u);
 }
 
 TEST_F(Strings, FailedConstructionGivesBackTheExactSize) {
