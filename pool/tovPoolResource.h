@@ -35,8 +35,10 @@
 /// resource's next allocation its deallocations do nothing. A container over the pool
 /// may therefore still go out of scope after the release, as long as destroying it
 /// reads none of its memory (a vector or string of plain values) and nothing was
-/// allocated through the resource since; the pool is never handed memory it no longer
-/// owns that way. The pool must outlive every allocation made through the resource.
+/// allocated through a resource over the pool since; the pool is never handed memory
+/// it no longer owns that way. Allocating needs the pool: a resource whose pool was
+/// destroyed may still be destroyed itself, and asked to deallocate, but not to
+/// allocate.
 ///
 /// Resources over the same pool compare equal: memory taken through one may be given
 /// back through another. Like the pool, a resource is not thread-safe.
