@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     bench::registerObjects();
     bench::registerStrings();
     bench::registerContainers();
+    bench::registerResources();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

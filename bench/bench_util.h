@@ -45,6 +45,7 @@ void registerPool();
 void registerObjects();
 void registerStrings();
 void registerContainers();
+void registerResources();
 
 }  // namespace bench
 

@@ -87,6 +87,22 @@ private:
     friend struct tovRangeAccess;
 };
 
+/// The bucket count for a table that will hold up to `entries` objects, as a constant
+/// expression: `tovHash<tovBuckets(400000)>`. It is the smallest prime not below
+/// `entries` (and at least 2): the load stays at or below one entry per bucket while the
+/// table holds no more than that, and a count without small factors spreads hashes that
+/// advance in steps (the identity hash of objects carved one after another) over every
+/// bucket. A table never grows, so size it for the most it will hold. `entries` is at
+/// most 2^31 - 1, itself a prime.
+constexpr int tovBuckets(int entries) {
+    long long n = entries < 2 ? 2 : entries;
+    for (;; ++n) {
+        bool prime = n == 2 || n % 2 != 0;
+        for (long long d = 3; prime && d * d <= n; d += 2) prime = n % d != 0;
+        if (prime) return static_cast<int>(n);
+    }
+}
+
 /// Walks a hash table bucket by bucket, each bucket newest first. Removing the entry
 /// it stands on, emptying or destroying the table ends its use.
 template <int N>

@@ -7,7 +7,8 @@
 //  - tovObject: a common base with class identity by class-name constants, intrusive
 //    reference counting, and allocation from memory pools;
 //  - tovPool: memory pools that recycle small elements by size class, merge large free
-//    segments, and give their memory back in one piece;
+//    segments, and give their memory back in one piece; tovPoolResource carves the
+//    memory of standard containers (std::pmr) from a pool;
 //  - containers holding objects by counted reference behind one iterator protocol:
 //    tovFifo, tovList, tovSList and the 4191-bucket hash table tovHash<4191>;
 //  - interned strings: string tables of unique texts (tovStringTbl, tovStrElem),
@@ -32,6 +33,7 @@
 #include "object/tovRef.h"
 #include "object/tovStream.h"
 #include "pool/tovPool.h"
+#include "pool/tovPoolResource.h"
 #include "container/tovContainer.h"
 #include "container/tovLinkObj.h"
 #include "container/tovFifo.h"

@@ -103,4 +103,13 @@ TEST(Client, ContainerGetsTheBaseIdentitiesAndOperators) {
     EXPECT_EQ(pool.umem(), 0u);
 }
 
+// A table sized for n entries gets the smallest prime not below n: below 2, a prime, an
+// even number, the square of a prime, the largest int.
+TEST(Hash, BucketsForEntriesAreTheNextPrime) {
+    for (auto [n, buckets] :
+         {std::pair{0, 2}, {3, 3}, {4, 5}, {8, 11}, {4191, 4201}, {2147483646, 2147483647}})
+        EXPECT_EQ(tovBuckets(n), buckets) << n;
+    static_assert(tovHash<tovBuckets(400000)>::bucketCount == 400009);
+}
+
 }  // namespace
