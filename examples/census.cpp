@@ -157,31 +157,44 @@ public:
     }
 
     std::uint32_t operator()(const char* text, std::size_t length) const {
-        std::uint64_t v0 = 0x736f6d6570736575ULL ^ _k0, v1 = 0x646f72616e646f6dULL ^ _k1;
-        std::uint64_t v2 = 0x6c7967656e657261ULL ^ _k0, v3 = 0x7465646279746573ULL ^ _k1;
-        auto round = [&] {
-            v0 += v1, v1 = rotl(v1, 13), v1 ^= v0, v0 = rotl(v0, 32);
-            v2 += v3, v3 = rotl(v3, 16), v3 ^= v2;
-            v0 += v3, v3 = rotl(v3, 21), v3 ^= v0;
-            v2 += v1, v1 = rotl(v1, 17), v1 ^= v2, v2 = rotl(v2, 32);
-        };
+        State s{0x736f6d6570736575ULL ^ _k0, 0x646f72616e646f6dULL ^ _k1, 0x6c7967656e657261ULL ^ _k0,
+                0x7465646279746573ULL ^ _k1};
         const char* end = text + (length & ~std::size_t{7});
         for (; text != end; text += 8) {
             std::uint64_t m;
             std::memcpy(&m, text, 8);
-            v3 ^= m, round(), v0 ^= m;
+            s.compress(m);
         }
         std::uint64_t last = static_cast<std::uint64_t>(length) << 56;
         for (std::size_t i = 0; i < (length & 7); ++i)
             last |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
-        v3 ^= last, round(), v0 ^= last;
-        v2 ^= 0xff, round(), round(), round();
-        const std::uint64_t h = v0 ^ v1 ^ v2 ^ v3;
+        s.compress(last);
+        s.v2 ^= 0xff;
+        s.round();
+        s.round();
+        s.round();
+        const std::uint64_t h = s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
         return static_cast<std::uint32_t>(h ^ h >> 32);
     }
 
 private:
-    static std::uint64_t rotl(std::uint64_t x, int b) { return x << b | x >> (64 - b); }
+    // The four words of SipHash's state; its rounds, forced inline (a call per round
+    // would cost more than the round).
+    struct State {
+        std::uint64_t v0, v1, v2, v3;
+        static std::uint64_t rotl(std::uint64_t x, int b) { return x << b | x >> (64 - b); }
+        __attribute__((always_inline)) void round() {
+            v0 += v1, v1 = rotl(v1, 13), v1 ^= v0, v0 = rotl(v0, 32);
+            v2 += v3, v3 = rotl(v3, 16), v3 ^= v2;
+            v0 += v3, v3 = rotl(v3, 21), v3 ^= v0;
+            v2 += v1, v1 = rotl(v1, 17), v1 ^= v2, v2 = rotl(v2, 32);
+        }
+        __attribute__((always_inline)) void compress(std::uint64_t m) {
+            v3 ^= m;
+            round();
+            v0 ^= m;
+        }
+    };
     std::uint64_t _k0, _k1;
 };
 
