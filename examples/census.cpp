@@ -1,17 +1,20 @@
 // census: counts the identifiers of a set of source files and ranks the most frequent.
 //
 // A small but complete tovlib client:
-//  - each file is read into one reused buffer and counted at once: its words
-//    (FileWord, a view of the buffer with a count) lie in a per-file tovHash in a
-//    scratch pool; once the file has been merged into the census, emptying the table
-//    ends them, and the next file's words and nodes come from the pool's recycled
-//    elements, one list head each;
+//  - each file is read in pieces of 1 MiB into one reused buffer, the scanner carrying
+//    its state (and the bytes of an identifier cut in two) from piece to piece, so a
+//    file of any size takes the same memory; a piece's words (FileWord, a view of the
+//    buffer with a count) lie in a small tovHash in a scratch pool; once they have
+//    been merged into the census, emptying the table ends them, and the next piece's
+//    words and nodes come from the pool's recycled elements, one list head each;
 //  - the census keeps one Word per distinct identifier in a tovHash sized for a corpus
 //    of half a million identifiers; the table, its nodes and the Words come from a pool
 //    of their own. A Word is a string handle on the identifier's element in the main
 //    string table, where each identifier is interned once, when it is first met;
 //  - both tables find a word by its text: a FileWord is the key, and both classes hash
-//    the text with the census's own hash, computed once per occurrence;
+//    the text with a keyed hash (SipHash-1-3) under a key drawn once per process from
+//    the system's random source, computed once per occurrence: a file cannot choose
+//    identifiers that pile into one chain, as it could under a fixed hash;
 //  - the ranking is a tovSList kept bounded to the requested length, ordered by the
 //    words' own objcmp;
 //  - --report prints the pool report and the stopwatch's phase timings, --flags sets
@@ -19,6 +22,7 @@
 // Which identifiers a file holds is census_scan.h's business, shared with the
 // std::unordered_map twin in bench/census_peer.cpp.
 #include <cerrno>
+#include <chrono>
 #include <algorithm>
 #include <climits>
 #include <cstdint>
@@ -32,7 +36,8 @@
 #include <string_view>
 #include <vector>
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <tovlib.h>
@@ -58,7 +63,9 @@ const char* const usageText =
     "\n"
     "Counts the identifiers in source files and ranks the most frequent ones.\n"
     "An identifier is a run of ASCII letters, digits and underscores that does not\n"
-    "start with a digit; bytes of 0x80 and above never belong to one.\n"
+    "start with a digit; bytes of 0x80 and above never belong to one. One longer than\n"
+    "1 MiB (1048576 bytes) is not counted: each file holding such runs is named on\n"
+    "standard error with their number.\n"
     "\n"
     "C-family sources (.c .h .cc .cpp .cxx .hh .hpp .hxx .inl, in any case) are read\n"
     "as code: only identifiers outside comments (// to the end of the line, and on\n"
@@ -71,7 +78,10 @@ const char* const usageText =
     "\n"
     "A directory is walked recursively: all its regular files, sorted by path\n"
     "(symbolic links inside it are skipped). Without a file argument census reads\n"
-    "the .h and .cpp files of tovlib's own sources.\n"
+    "the .h and .cpp files of tovlib's own sources. A file named twice is counted\n"
+    "twice. Files are read in pieces: one of any size takes no more memory than a\n"
+    "small one, and a file that grows or shrinks while it is read is counted as far\n"
+    "as it reached then.\n"
     "\n"
     "Options:\n"
     "  --top N         rank the N most frequent identifiers (default 20)\n"
@@ -103,8 +113,8 @@ const char* const usageText =
     "Progress goes to standard error when more than 8 files are read and standard\n"
     "error is a terminal.\n"
     "\n"
-    "Exit status: 0 on success, 1 if a file could not be read (the others are still\n"
-    "counted), 2 on a usage error.\n";
+    "Exit status: 0 on success, 1 if a file could not be read or held an identifier\n"
+    "over the bound (the rest is still counted), 2 on a usage error.\n";
 
 const char* const wordClass = "censusWord";
 const char* const fileWordClass = "censusFileWord";
@@ -112,16 +122,83 @@ const char* const fileWordClass = "censusFileWord";
 // Buckets of the census's table: a prime near half the half million distinct
 // identifiers of a large corpus (the system headers). Chains of about two entries cost
 // a find little more than chains of one, and the buckets take 2 MiB rather than 4.
-// The per-file table is sized for the largest single files.
+// The per-piece table is merged into the census whenever it holds four words a bucket,
+// so its chains stay short whatever a piece holds.
 constexpr int censusBuckets = 262139;
 constexpr int fileBuckets = 4093;
+constexpr int fileWordsMax = 4 * fileBuckets;
 
-// FNV-1a over the identifier's bytes: the hash both tables find words by.
-std::uint32_t textHash(const char* text, std::size_t length) {
-    std::uint32_t h = 2166136261u;
-    for (std::size_t i = 0; i < length; ++i) h = (h ^ static_cast<unsigned char>(text[i])) * 16777619u;
-    return h;
-}
+// Files are read in pieces of this size; an identifier longer than the bound is not
+// counted (it is carried whole from piece to piece while it may still be counted).
+constexpr std::size_t pieceSize = std::size_t{1} << 20;
+constexpr std::size_t maxIdentifier = std::size_t{1} << 20;
+
+// SipHash-1-3 (64-bit) under a 128-bit key drawn once per process, the hash both
+// tables find words by. Without the key no text can be made to collide with another
+// more often than chance allows. The key comes from getrandom(); where that fails,
+// from /dev/urandom; where that fails too, from the clock, the process id and an
+// address, which an attacker would have to guess.
+class KeyedHash {
+public:
+    KeyedHash() {
+        std::uint64_t key[2] = {};
+        if (getrandom(key, sizeof key, 0) != static_cast<ssize_t>(sizeof key)) {
+            const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+            const bool read16 = fd >= 0 && read(fd, key, sizeof key) == static_cast<ssize_t>(sizeof key);
+            if (fd >= 0) close(fd);
+            if (!read16) {
+                key[0] =
+                    static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+                key[1] = static_cast<std::uint64_t>(getpid()) << 32 ^ reinterpret_cast<std::uintptr_t>(&key);
+            }
+        }
+        _k0 = key[0];
+        _k1 = key[1];
+    }
+
+    std::uint32_t operator()(const char* text, std::size_t length) const {
+        State s{0x736f6d6570736575ULL ^ _k0, 0x646f72616e646f6dULL ^ _k1, 0x6c7967656e657261ULL ^ _k0,
+                0x7465646279746573ULL ^ _k1};
+        const char* end = text + (length & ~std::size_t{7});
+        for (; text != end; text += 8) {
+            std::uint64_t m;
+            std::memcpy(&m, text, 8);
+            s.compress(m);
+        }
+        std::uint64_t last = static_cast<std::uint64_t>(length) << 56;
+        for (std::size_t i = 0; i < (length & 7); ++i)
+            last |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
+        s.compress(last);
+        s.v2 ^= 0xff;
+        s.round();
+        s.round();
+        s.round();
+        const std::uint64_t h = s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
+        return static_cast<std::uint32_t>(h ^ h >> 32);
+    }
+
+private:
+    // The four words of SipHash's state; its rounds, forced inline (a call per round
+    // would cost more than the round).
+    struct State {
+        std::uint64_t v0, v1, v2, v3;
+        static std::uint64_t rotl(std::uint64_t x, int b) { return x << b | x >> (64 - b); }
+        __attribute__((always_inline)) void round() {
+            v0 += v1, v1 = rotl(v1, 13), v1 ^= v0, v0 = rotl(v0, 32);
+            v2 += v3, v3 = rotl(v3, 16), v3 ^= v2;
+            v0 += v3, v3 = rotl(v3, 21), v3 ^= v0;
+            v2 += v1, v1 = rotl(v1, 17), v1 ^= v2, v2 = rotl(v2, 32);
+        }
+        __attribute__((always_inline)) void compress(std::uint64_t m) {
+            v3 ^= m;
+            round();
+            v0 ^= m;
+        }
+    };
+    std::uint64_t _k0, _k1;
+};
+
+const KeyedHash textHash;
 
 // One distinct identifier of the file being counted: a view of the file's buffer,
 // its hash and its count, carved from the scratch pool; an automatic one is the key
@@ -172,21 +249,22 @@ private:
 // name.
 class Word : public tovString {
 public:
-    explicit Word(tovStrElem* element) : tovString(element) {}
+    Word(tovStrElem* element, std::uint32_t hash) : tovString(element), _hash(hash) {}
     TOV_OBJECT_OPERATORS(Word)
 
     int count() const { return _count; }
     int files() const { return _files; }
-    // Adds one file's occurrences.
-    void addFile(int occurrences) {
+    // Adds occurrences in file number `file`: a file read in several pieces adds
+    // several times, and counts once among the word's files.
+    void addFile(int occurrences, int file) {
         _count += occurrences;
-        ++_files;
+        _files += file != _lastFile;
+        _lastFile = file;
     }
 
-    // The hash of the text that FileWord keys carry, so that they find the word.
+    // The keyed hash of the text, which FileWord keys carry, so that they find the word.
     unsigned int hash(int n) const override {
-        const char* text = *this;
-        return textHash(text, std::strlen(text)) % static_cast<unsigned int>(n);
+        return n == censusBuckets ? _hash % censusBuckets : _hash % static_cast<unsigned int>(n);
     }
     bool isEqual(const tovObject& other) const override {
         if (&other == this) return true;
@@ -195,7 +273,8 @@ public:
         // The element's text holds no zero byte: strncmp stops at its end, and the
         // key's length must end there too.
         const char* text = *this;
-        return std::strncmp(text, k.text(), k.length()) == 0 && text[k.length()] == '\0';
+        return k.fullHash() == _hash && std::strncmp(text, k.text(), k.length()) == 0 &&
+               text[k.length()] == '\0';
     }
     int objcmp(const tovObject& other) const override {
         if (&other == this) return 0;
@@ -216,6 +295,8 @@ public:
     const char* className() const override { return wordClass; }
 
 private:
+    std::uint32_t _hash;
+    int _lastFile = -1;
     int _count = 0;
     int _files = 0;
 };
@@ -467,36 +548,8 @@ bool listInputs(const Options& opt, std::vector<std::string>& files) {
     return ok;
 }
 
-// What readFile returns for a path that names something other than a regular file.
+// What countFile returns for a path that names something other than a regular file.
 constexpr int notRegular = -1;
-
-// Reads the whole file into `text`, replacing what it held (its capacity stays, so
-// one buffer serves every file); on failure returns the errno value, or notRegular.
-// A file larger than the buffer gets a buffer of its own size, not one grown by
-// doubling while it is read.
-// Only regular files are read: opening a FIFO waits for a writer, and a device such as
-// /dev/zero never ends.
-int readFile(const std::string& path, std::string& text) {
-    text.clear();
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (!ec && !fs::is_regular_file(status)) return notRegular;  // else fopen tells why
-    errno = 0;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return errno ? errno : EIO;
-    struct stat st;
-    if (fstat(fileno(f), &st) == 0 && st.st_size > 0 &&
-        static_cast<std::size_t>(st.st_size) > text.capacity()) {
-        std::string().swap(text);  // an empty string reserves exactly what it is asked
-        text.reserve(static_cast<std::size_t>(st.st_size));
-    }
-    char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    const int err = std::ferror(f) ? (errno ? errno : EIO) : 0;
-    std::fclose(f);
-    return err;
-}
 
 // The census: one Word per distinct identifier.
 class Census {
@@ -509,29 +562,52 @@ public:
           _scratch(new tovPool),
           _fileWords(new (_scratch) tovHash<fileBuckets>) {}
 
-    // Counts one file's identifiers in the per-file table, then merges its words into
-    // the census. `code`: read it as C-family code rather than as text.
-    void countFile(const std::string& data, bool code) {
+    // Counts the identifiers of the file at `path`, as C-family code with `code`;
+    // returns 0, the errno value of a failure, or notRegular. Only regular files are
+    // read: opening a FIFO waits for a writer, and a device such as /dev/zero never
+    // ends. The file is read in pieces until a read comes back short, so a file that
+    // grows or shrinks meanwhile is counted as far as it reached; when a read fails,
+    // what was read before stays counted. `tooLong` gets the number of identifiers
+    // over the bound.
+    int countFile(const std::string& path, bool code, std::size_t& tooLong) {
+        std::error_code ec;
+        const fs::file_status status = fs::status(path, ec);
+        if (!ec && !fs::is_regular_file(status)) return notRegular;  // else fopen tells why
+        errno = 0;
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        if (!f) return errno ? errno : EIO;
+        censusScan::Scanner scanner(code, maxIdentifier);
+        if (_buffer.empty()) _buffer.resize(pieceSize + scanner.maxCarry());
+        ++_files;
         FileWord key(nullptr, 0, 0);
-        censusScan::scan(data.data(), data.data() + data.size(), code, [&](const char* text, std::size_t n) {
+        auto count = [&](const char* text, std::size_t n) {
             key.set(text, n, textHash(text, n));
             auto* w = static_cast<FileWord*>(_fileWords->find(key));
             if (!w) {
+                if (_fileWords->count() == fileWordsMax) merge();
                 w = new (_scratch) FileWord(text, n, key.fullHash());
                 _fileWords->add(*w);
             }
             ++w->count;
             ++_identifiers;
-        });
-        for (tovIterPtr it(_fileWords); it; it++) {
-            const auto& fw = static_cast<const FileWord&>(it());
-            auto* w = static_cast<Word*>(_words->find(fw));
-            if (!w) w = addWord(fw);
-            w->addFile(fw.count);
+        };
+        std::size_t carried = 0;
+        int err = 0;
+        for (bool more = true; more;) {
+            char* const piece = _buffer.data();
+            const std::size_t n = std::fread(piece + carried, 1, pieceSize, f);
+            more = n == pieceSize;
+            if (!more && std::ferror(f)) err = errno ? errno : EIO;
+            const char* end = piece + carried + n;
+            const char* stop = scanner.scan(piece, end, more, count);
+            // The piece's words are views of the buffer: they go before it changes.
+            merge();
+            carried = static_cast<std::size_t>(end - stop);
+            std::memmove(piece, stop, carried);
         }
-        // The file's words leave with the table's references; their memory and the
-        // nodes' wait in the scratch pool's recycled lists for the next file.
-        _fileWords->removeAll();
+        std::fclose(f);
+        tooLong = scanner.tooLong();
+        return err;
     }
 
     // The `top` best words into `ranking`, in rank order. The list never holds more
@@ -550,14 +626,29 @@ public:
     }
 
     long long identifiers() const { return _identifiers; }
+    // The files opened and read.
+    int files() const { return _files; }
     int distinct() const { return _words->count(); }
 
 private:
+    // Merges the words of the per-piece table into the census and empties it.
+    void merge() {
+        for (tovObject& o : *_fileWords) {
+            const auto& fw = static_cast<const FileWord&>(o);
+            auto* w = static_cast<Word*>(_words->find(fw));
+            if (!w) w = addWord(fw);
+            w->addFile(fw.count, _files);
+        }
+        // The words leave with the table's references; their memory and the nodes'
+        // wait in the scratch pool's recycled lists for the next piece.
+        _fileWords->removeAll();
+    }
+
     // A new word for the text of `fw`, interned in the main table.
     Word* addWord(const FileWord& fw) {
         _name.assign(fw.text(), fw.length());
         tovStrElem& element = tovStringTbl::establish(nullptr)->addStrElem(_name.c_str());
-        auto* w = new (_pool) Word(&element);
+        auto* w = new (_pool) Word(&element, fw.fullHash());
         _words->add(*w);  // the table's reference keeps it
         return w;
     }
@@ -572,12 +663,14 @@ private:
     tovHash<censusBuckets>* _words;
     tovPool* _scratch;
     tovHash<fileBuckets>* _fileWords;
-    std::string _name;  // the text of a new word, nul-terminated for interning
+    std::string _name;          // the text of a new word, nul-terminated for interning
+    std::vector<char> _buffer;  // a piece of the file being read, after the bytes carried
+    int _files = 0;             // the number of the file being read
     long long _identifiers = 0;
 };
 
-void printText(const Census& census, int filesRead, const tovSList& ranking) {
-    std::cout << "census: " << filesRead << " files, " << census.identifiers() << " identifiers, "
+void printText(const Census& census, const tovSList& ranking) {
+    std::cout << "census: " << census.files() << " files, " << census.identifiers() << " identifiers, "
               << census.distinct() << " distinct\n"
               << headerLine;
     int rank = 0;
@@ -589,8 +682,8 @@ void printText(const Census& census, int filesRead, const tovSList& ranking) {
     }
 }
 
-void printJson(const Census& census, int filesRead, const tovSList& ranking) {
-    std::cout << "{\"files\": " << filesRead << ", \"identifiers\": " << census.identifiers()
+void printJson(const Census& census, const tovSList& ranking) {
+    std::cout << "{\"files\": " << census.files() << ", \"identifiers\": " << census.identifiers()
               << ", \"distinct\": " << census.distinct() << ", \"ranking\": [";
     int rank = 0;
     for (tovIterPtr it(ranking); it; it++) {
@@ -620,21 +713,20 @@ int main(int argc, char** argv) {
         std::vector<std::string> paths;
         ok = listInputs(opt, paths);
 
-        // Each file is counted as soon as it is read, in one buffer that every file
-        // reuses: only one file's text is held at a time.
-        int filesRead = 0;
+        // Each file is counted as it is read, piece by piece, in one buffer that every
+        // file reuses.
         {
             Progress progress("counting", paths.size());
-            std::string text;
             for (std::size_t i = 0; i < paths.size(); ++i) {
-                if (const int err = readFile(paths[i], text)) {
-                    progress.breakLine();
-                    fail(paths[i], err == notRegular ? "not a regular file" : std::strerror(err));
-                    ok = false;
-                } else {
-                    census.countFile(text, !opt.allText && censusScan::isCFamily(paths[i]));
-                    ++filesRead;
-                }
+                std::size_t tooLong = 0;
+                const int err =
+                    census.countFile(paths[i], !opt.allText && censusScan::isCFamily(paths[i]), tooLong);
+                if (err || tooLong) progress.breakLine();
+                if (err) fail(paths[i], err == notRegular ? "not a regular file" : std::strerror(err));
+                if (tooLong)
+                    fail(paths[i], std::to_string(tooLong) + (tooLong > 1 ? " identifiers" : " identifier") +
+                                       " longer than 1048576 bytes not counted");
+                ok = ok && !err && !tooLong;
                 progress.update(i + 1);
             }
             progress.finish();
@@ -648,9 +740,9 @@ int main(int argc, char** argv) {
         if (opt.report) tovLib::sectionTimer(timing, "ranking");
 
         if (opt.format == Format::json)
-            printJson(census, filesRead, ranking);
+            printJson(census, ranking);
         else
-            printText(census, filesRead, ranking);
+            printText(census, ranking);
         if (opt.dumpList) ranking.dump(std::cout, 0, 1);
         if (opt.report) {
             tovPool::printAll(std::cout);

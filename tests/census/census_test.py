@@ -4,7 +4,7 @@ standard error on a terminal.
 
     census_test.py CASE CENSUS EMULATOR WORKDIR
 
-CASE is json, terminal or vanishing; EMULATOR is a command joined with "|" (empty for
+CASE is json, terminal, vanishing or huge; EMULATOR is a command joined with "|" (empty for
 none); the program runs in this script's directory, WORKDIR takes made inputs.
 """
 import json
@@ -147,8 +147,52 @@ def case_vanishing():
     sys.exit(f"FAILED: in 20 runs census read every file before the deletion")
 
 
+def measured(args):
+    """Runs census on `args`: its exit status, output, errors and peak RSS in KiB."""
+    with open(os.path.join(WORKDIR, "stderr"), "w+b") as f:
+        proc = subprocess.Popen(CENSUS + args, cwd=HERE, stdout=subprocess.PIPE, stderr=f)
+        out = proc.stdout.read()
+        status, usage = os.wait4(proc.pid, 0)[1:]
+        f.seek(0)
+        return os.waitstatus_to_exitcode(status), out, f.read(), usage.ru_maxrss
+
+
+def case_huge():
+    # One line of 100 MB in a C file: a comment of 1.2 MB, an identifier of exactly 1 MiB
+    # (counted), one of 64 MiB (named, not counted), then words up to 100 MB, some glued
+    # to bytes that are not UTF-8. Read in pieces, census counts it exactly, in a
+    # memory that the file's size does not set: against a run on a small file, the
+    # peak resident set grows by less than 16 MiB (the run on the emulator excepted).
+    path = os.path.join(WORKDIR, "huge.c")
+    mib = 1 << 20
+    words = 3_000_000
+    with open(path, "wb") as f:
+        f.write(b"kiwi /* " + b"apple " * 200_000 + b"*/ kiwi " + b"x" * mib + b" ")
+        block = b"y" * mib
+        for _ in range(64):
+            f.write(block)
+        f.write(b" \xff\xfeapple\x80 kiwi" * 5)
+        block = b" kiwi apple" * 100_000  # a block at a time: the peak RSS of this script,
+        for _ in range(words // 100_000 - 1):  # where census's starts, stays small
+            f.write(block)
+        f.write(b" kiwi apple" * (100_000 - 5) + b"\n")
+    check(os.path.getsize(path) > 100_000_000, "a line of 100 MB")
+    status, out, err, rss = measured(["--top", "3", path])
+    check(status == 1 and err == f"census: {path}: 1 identifier longer than 1048576 bytes not counted\n".encode(),
+          "the identifier of 64 MiB named", status, err)
+    expected = (f"census: 1 files, {2 * words + 3} identifiers, 3 distinct\n"
+                f"rank  count  files  identifier\n{1:4d}{words + 2:7d}{1:7d}  kiwi\n"
+                f"{2:4d}{words:7d}{1:7d}  apple\n{3:4d}{1:7d}{1:7d}  {'x' * mib}\n").encode()
+    check(out == expected, "the census of the huge line", out[:300])
+    small = measured(["--top", "3", "data/alpha.txt"])[3]
+    print(f"peak RSS {rss} KiB on the huge line, {small} KiB on a small file")
+    check(CENSUS[0] != PROGRAM or rss - small < 16 * 1024, f"peak RSS {rss} KiB, {small} KiB on a small file")
+    os.remove(path)
+
+
 if __name__ == "__main__":
     case, program, emulator, WORKDIR = sys.argv[1:5]
     CENSUS = [part for part in emulator.split("|") if part] + [program]
+    PROGRAM = program
     os.makedirs(WORKDIR, exist_ok=True)
-    {"json": case_json, "terminal": case_terminal, "vanishing": case_vanishing}[case]()
+    {"json": case_json, "terminal": case_terminal, "vanishing": case_vanishing, "huge": case_huge}[case]()
