@@ -118,6 +118,7 @@ const char* const usageText =
 
 const char* const wordClass = "censusWord";
 const char* const fileWordClass = "censusFileWord";
+const char* const entryClass = "censusEntry";
 
 // Buckets of the census's table: a prime near half the half million distinct
 // identifiers of a large corpus (the system headers). Chains of about two entries cost
@@ -200,34 +201,42 @@ private:
 
 const KeyedHash textHash;
 
-// One distinct identifier of the file being counted: a view of the file's buffer,
-// its hash and its count, carved from the scratch pool; an automatic one is the key
-// that both tables are searched with.
+// A tovHash of client objects that all carry a keyed hash and a text, found by them
+// without a virtual call: the census's two tables are searched once per occurrence and
+// once per merge. `T` has fullHash(), text() and length(), and hashes into the table's
+// buckets as `fullHash() % N`, so that the table's own add, find and verify agree.
+template <class T, int N>
+class TextTable : public tovHash<N> {
+public:
+    TOV_OBJECT_OPERATORS(TextTable)
+
+    T* lookup(std::uint32_t hash, const char* text, std::size_t length) const {
+        for (const tovLinkObj* node = this->_buckets[hash % N]; node; node = node->_next) {
+            auto& t = static_cast<T&>(node->getObj());
+            if (t.fullHash() == hash && t.length() == length && std::memcmp(t.text(), text, length) == 0)
+                return &t;
+        }
+        return nullptr;
+    }
+    void insert(T& t) { this->linkAt(t, t.fullHash() % N); }
+};
+
+// One distinct identifier of the piece being counted: a view of the buffer, its hash
+// and its count, carved from the scratch pool. The piece's words are also chained in
+// the order they were met, which the merge walks.
 class FileWord : public tovObject {
 public:
-    FileWord(const char* text, std::size_t length, std::uint32_t hash)
-        : _text(text), _length(length), _hash(hash) {}
+    FileWord(const char* text, std::size_t length, std::uint32_t hash, FileWord* next)
+        : _hash(hash), _text(text), _length(length), _next(next) {}
     TOV_OBJECT_OPERATORS(FileWord)
-
-    // Makes an automatic key stand for another text.
-    void set(const char* text, std::size_t length, std::uint32_t hash) {
-        _text = text;
-        _length = length;
-        _hash = hash;
-    }
 
     const char* text() const { return _text; }
     std::size_t length() const { return _length; }
     std::uint32_t fullHash() const { return _hash; }
+    FileWord* next() const { return _next; }
     int count = 0;
 
-    unsigned int hash(int n) const override {
-        // Once per occurrence and once per merge: with the two tables' bucket counts as
-        // constants, those divisions become multiplications.
-        if (n == fileBuckets) return _hash % fileBuckets;
-        if (n == censusBuckets) return _hash % censusBuckets;
-        return _hash % static_cast<unsigned int>(n);
-    }
+    unsigned int hash(int n) const override { return _hash % static_cast<unsigned int>(n); }
     bool isEqual(const tovObject& other) const override {
         if (&other == this) return true;
         if (!other.isA(fileWordClass)) return false;
@@ -238,20 +247,32 @@ public:
     const char* className() const override { return fileWordClass; }
 
 private:
+    std::uint32_t _hash;
     const char* _text;
     std::size_t _length;
-    std::uint32_t _hash;
+    FileWord* _next;
 };
 
-// One distinct identifier of the whole census: a handle on its interned element, with
-// its counts. Equal to a FileWord of the same text, and to handles on its element.
-// Ranks by count, then by the number of files it occurs in (both descending), then by
-// name.
-class Word : public tovString {
+// One distinct identifier of the whole census: its text, kept once in the census pool
+// beside it, its keyed hash and its counts. Ranks by count, then by the number of files
+// it occurs in (both descending), then by name (byte order).
+class Entry : public tovObject {
 public:
-    Word(tovStrElem* element, std::uint32_t hash) : tovString(element), _hash(hash) {}
-    TOV_OBJECT_OPERATORS(Word)
+    Entry(const char* text, std::size_t length, std::uint32_t hash, tovPool* pool)
+        : _hash(hash),
+          _text(static_cast<char*>(pool->alloc(length))),
+          _length(static_cast<std::uint32_t>(length)) {
+        std::memcpy(_text, text, length);
+    }
+    ~Entry() override { getPool()->free(_text, _length); }
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+    TOV_OBJECT_OPERATORS(Entry)
 
+    const char* text() const { return _text; }
+    std::size_t length() const { return _length; }
+    std::string_view view() const { return {_text, _length}; }
+    std::uint32_t fullHash() const { return _hash; }
     int count() const { return _count; }
     int files() const { return _files; }
     // Adds occurrences in file number `file`: a file read in several pieces adds
@@ -262,20 +283,43 @@ public:
         _lastFile = file;
     }
 
-    // The keyed hash of the text, which FileWord keys carry, so that they find the word.
-    unsigned int hash(int n) const override {
-        return n == censusBuckets ? _hash % censusBuckets : _hash % static_cast<unsigned int>(n);
-    }
+    unsigned int hash(int n) const override { return _hash % static_cast<unsigned int>(n); }
     bool isEqual(const tovObject& other) const override {
         if (&other == this) return true;
-        if (!other.isA(fileWordClass)) return tovString::isEqual(other);
-        const auto& k = static_cast<const FileWord&>(other);
-        // The element's text holds no zero byte: strncmp stops at its end, and the
-        // key's length must end there too.
-        const char* text = *this;
-        return k.fullHash() == _hash && std::strncmp(text, k.text(), k.length()) == 0 &&
-               text[k.length()] == '\0';
+        return other.isA(entryClass) && static_cast<const Entry&>(other).view() == view();
     }
+    int objcmp(const tovObject& other) const override {
+        if (&other == this) return 0;
+        if (!other.isA(entryClass)) return tovObject::objcmp(other);
+        const auto& e = static_cast<const Entry&>(other);
+        if (_count != e._count) return _count > e._count ? -1 : 1;
+        if (_files != e._files) return _files > e._files ? -1 : 1;
+        const int c = view().compare(e.view());  // unsigned bytes, a prefix first
+        return c < 0 ? -1 : c > 0;
+    }
+    bool isA(const char* name) const override { return name == entryClass || tovObject::isA(name); }
+    const char* className() const override { return entryClass; }
+
+private:
+    std::uint32_t _hash;  // in the base's tail padding
+    char* _text;
+    std::uint32_t _length;
+    int _lastFile = -1;
+    int _count = 0;
+    int _files = 0;
+};
+
+// One ranked identifier: a handle on its element in the main string table, where it
+// is interned when it ranks, with its counts. Ranks as its entry does.
+class Word : public tovString {
+public:
+    Word(tovStrElem* element, const Entry& entry)
+        : tovString(element), _count(entry.count()), _files(entry.files()) {}
+    TOV_OBJECT_OPERATORS(Word)
+
+    int count() const { return _count; }
+    int files() const { return _files; }
+
     int objcmp(const tovObject& other) const override {
         if (&other == this) return 0;
         if (!other.isA(wordClass)) return tovString::objcmp(other);
@@ -295,10 +339,8 @@ public:
     const char* className() const override { return wordClass; }
 
 private:
-    std::uint32_t _hash;
-    int _lastFile = -1;
-    int _count = 0;
-    int _files = 0;
+    int _count;
+    int _files;
 };
 
 enum class Format { text, json };
@@ -551,16 +593,16 @@ bool listInputs(const Options& opt, std::vector<std::string>& files) {
 // What countFile returns for a path that names something other than a regular file.
 constexpr int notRegular = -1;
 
-// The census: one Word per distinct identifier.
+// The census: one Entry per distinct identifier.
 class Census {
 public:
     // The pools are heap-made with their release flags set: tovLib::reset() destroys
-    // them, and with them the tables, the words and the tables' nodes.
+    // them, and with them the tables, the entries and the tables' nodes.
     Census()
         : _pool(new tovPool),
-          _words(new (_pool) tovHash<censusBuckets>),
+          _words(new (_pool) Words),
           _scratch(new tovPool),
-          _fileWords(new (_scratch) tovHash<fileBuckets>) {}
+          _fileWords(new (_scratch) FileWords) {}
 
     // Counts the identifiers of the file at `path`, as C-family code with `code`;
     // returns 0, the errno value of a failure, or notRegular. Only regular files are
@@ -579,14 +621,14 @@ public:
         censusScan::Scanner scanner(code, maxIdentifier);
         if (_buffer.empty()) _buffer.resize(pieceSize + scanner.maxCarry());
         ++_files;
-        FileWord key(nullptr, 0, 0);
         auto count = [&](const char* text, std::size_t n) {
-            key.set(text, n, textHash(text, n));
-            auto* w = static_cast<FileWord*>(_fileWords->find(key));
+            const std::uint32_t h = textHash(text, n);
+            FileWord* w = _fileWords->lookup(h, text, n);
             if (!w) {
                 if (_fileWords->count() == fileWordsMax) merge();
-                w = new (_scratch) FileWord(text, n, key.fullHash());
-                _fileWords->add(*w);
+                w = new (_scratch) FileWord(text, n, h, _pieceWords);
+                _fileWords->insert(*w);
+                _pieceWords = w;
             }
             ++w->count;
             ++_identifiers;
@@ -610,18 +652,26 @@ public:
         return err;
     }
 
-    // The `top` best words into `ranking`, in rank order. The list never holds more
-    // than `top` words, so this costs O(distinct * top).
-    void rank(tovSList& ranking, int top) const {
+    // The `top` best words into `ranking`, in rank order, each interned in the main
+    // string table. The list of the best entries never holds more than `top` of them,
+    // so this costs O(distinct * top).
+    void rank(tovSList& ranking, int top) {
         if (top <= 0) return;
-        const Word* last = nullptr;  // the list's last word once it is full
+        tovSList best;                // automatic: its destructor gives back the entries' references
+        const Entry* last = nullptr;  // the list's last entry once it is full
         for (tovIterPtr it(_words); it; it++) {
-            auto& w = static_cast<Word&>(it());
-            // A word that would go in at the end of a full list would fall out again.
-            if (last && w.objcmp(*last) >= 0) continue;
-            ranking.add(w);
-            if (ranking.count() > top) ranking.remove(*lastOf(ranking));
-            if (ranking.count() == top) last = lastOf(ranking);
+            auto& e = static_cast<Entry&>(it());
+            // An entry that would go in at the end of a full list would fall out again.
+            if (last && e.objcmp(*last) >= 0) continue;
+            best.add(e);
+            if (best.count() > top) best.remove(*lastOf(best));
+            if (best.count() == top) last = lastOf(best);
+        }
+        tovStringTbl* strings = tovStringTbl::establish(nullptr);
+        for (tovIterPtr it(best); it; it++) {
+            const auto& e = static_cast<const Entry&>(it());
+            const std::string name(e.view());
+            ranking.add(*new (_pool) Word(&strings->addStrElem(name.c_str()), e));
         }
     }
 
@@ -631,41 +681,38 @@ public:
     int distinct() const { return _words->count(); }
 
 private:
+    using Words = TextTable<Entry, censusBuckets>;
+    using FileWords = TextTable<FileWord, fileBuckets>;
+
     // Merges the words of the per-piece table into the census and empties it.
     void merge() {
-        for (tovObject& o : *_fileWords) {
-            const auto& fw = static_cast<const FileWord&>(o);
-            auto* w = static_cast<Word*>(_words->find(fw));
-            if (!w) w = addWord(fw);
-            w->addFile(fw.count, _files);
+        for (const FileWord* fw = _pieceWords; fw; fw = fw->next()) {
+            Entry* e = _words->lookup(fw->fullHash(), fw->text(), fw->length());
+            if (!e) {
+                e = new (_pool) Entry(fw->text(), fw->length(), fw->fullHash(), _pool);
+                _words->insert(*e);  // the table's reference keeps it
+            }
+            e->addFile(fw->count, _files);
         }
         // The words leave with the table's references; their memory and the nodes'
         // wait in the scratch pool's recycled lists for the next piece.
+        _pieceWords = nullptr;
         _fileWords->removeAll();
     }
 
-    // A new word for the text of `fw`, interned in the main table.
-    Word* addWord(const FileWord& fw) {
-        _name.assign(fw.text(), fw.length());
-        tovStrElem& element = tovStringTbl::establish(nullptr)->addStrElem(_name.c_str());
-        auto* w = new (_pool) Word(&element, fw.fullHash());
-        _words->add(*w);  // the table's reference keeps it
-        return w;
-    }
-
-    static Word* lastOf(const tovSList& list) {
-        Word* last = nullptr;
-        for (tovIterPtr it(list); it; it++) last = &static_cast<Word&>(it());
+    static Entry* lastOf(const tovSList& list) {
+        Entry* last = nullptr;
+        for (tovIterPtr it(list); it; it++) last = &static_cast<Entry&>(it());
         return last;
     }
 
     tovPool* _pool;
-    tovHash<censusBuckets>* _words;
+    Words* _words;
     tovPool* _scratch;
-    tovHash<fileBuckets>* _fileWords;
-    std::string _name;          // the text of a new word, nul-terminated for interning
-    std::vector<char> _buffer;  // a piece of the file being read, after the bytes carried
-    int _files = 0;             // the number of the file being read
+    FileWords* _fileWords;
+    FileWord* _pieceWords = nullptr;  // the piece's words, the last met first
+    std::vector<char> _buffer;        // a piece of the file being read, after the bytes carried
+    int _files = 0;                   // the number of the file being read
     long long _identifiers = 0;
 };
 
