@@ -133,6 +133,20 @@ constexpr int fileWordsMax = 4 * fileBuckets;
 // counted (it is carried whole from piece to piece while it may still be counted).
 constexpr std::size_t pieceSize = std::size_t{1} << 20;
 constexpr std::size_t maxIdentifier = std::size_t{1} << 20;
+// The bytes past an identifier's end that hashing it may read.
+constexpr std::size_t hashReach = 8;
+
+// The `n` (0 to 7) bytes at `p` as a number, in one load: the 8 bytes from `p` must be
+// readable, and those past the first `n` count for nothing.
+inline std::uint64_t firstBytes(const char* p, std::size_t n) {
+    std::uint64_t m;
+    std::memcpy(&m, p, 8);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return n ? m >> (64 - 8 * n) : 0;
+#else
+    return n ? m & ~std::uint64_t{0} >> (64 - 8 * n) : 0;
+#endif
+}
 
 // SipHash-1-3 (64-bit) under a 128-bit key drawn once per process, the hash both
 // tables find words by. Without the key no text can be made to collide with another
@@ -157,6 +171,8 @@ public:
         _k1 = key[1];
     }
 
+    // The hash of the `length` bytes at `text`. Reads up to 8 bytes past them, which
+    // must be readable: the census's buffer keeps that much room after its bytes.
     std::uint32_t operator()(const char* text, std::size_t length) const {
         State s{0x736f6d6570736575ULL ^ _k0, 0x646f72616e646f6dULL ^ _k1, 0x6c7967656e657261ULL ^ _k0,
                 0x7465646279746573ULL ^ _k1};
@@ -166,10 +182,7 @@ public:
             std::memcpy(&m, text, 8);
             s.compress(m);
         }
-        std::uint64_t last = static_cast<std::uint64_t>(length) << 56;
-        for (std::size_t i = 0; i < (length & 7); ++i)
-            last |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[i])) << (8 * i);
-        s.compress(last);
+        s.compress(static_cast<std::uint64_t>(length) << 56 | firstBytes(text, length & 7));
         s.v2 ^= 0xff;
         s.round();
         s.round();
@@ -213,12 +226,32 @@ public:
     T* lookup(std::uint32_t hash, const char* text, std::size_t length) const {
         for (const tovLinkObj* node = this->_buckets[hash % N]; node; node = node->_next) {
             auto& t = static_cast<T&>(node->getObj());
-            if (t.fullHash() == hash && t.length() == length && std::memcmp(t.text(), text, length) == 0)
-                return &t;
+            if (t.fullHash() == hash && t.length() == length && t.sameText(text)) return &t;
         }
         return nullptr;
     }
     void insert(T& t) { this->linkAt(t, t.fullHash() % N); }
+    // Empties the table when `first`, then each object's next(), are all it holds: only
+    // their buckets are visited, not all N.
+    void removeChained(const T* first) {
+        tovLinkObj* chain = nullptr;
+        for (const T* t = first; t; t = t->next()) {
+            tovLinkObj*& head = this->_buckets[t->fullHash() % N];
+            if (!head) continue;
+            tovLinkObj* tail = head;
+            while (tail->_next) tail = tail->_next;
+            tail->_next = chain;
+            chain = head;
+            head = nullptr;
+        }
+        this->_count = 0;
+        this->_col = 0;
+        while (chain) {
+            tovLinkObj* const node = chain;
+            chain = node->_next;
+            delete node;
+        }
+    }
 };
 
 // One distinct identifier of the piece being counted: a view of the buffer, its hash
@@ -234,6 +267,19 @@ public:
     std::size_t length() const { return _length; }
     std::uint32_t fullHash() const { return _hash; }
     FileWord* next() const { return _next; }
+    // Whether the buffer's bytes at `text`, of this word's length, are its own: both lie
+    // in the buffer, with room to read 8 bytes at a time.
+    bool sameText(const char* text) const {
+        const char* mine = _text;
+        std::size_t n = _length;
+        for (; n >= 8; n -= 8, mine += 8, text += 8) {
+            std::uint64_t a, b;
+            std::memcpy(&a, mine, 8);
+            std::memcpy(&b, text, 8);
+            if (a != b) return false;
+        }
+        return firstBytes(mine, n) == firstBytes(text, n);
+    }
     int count = 0;
 
     unsigned int hash(int n) const override { return _hash % static_cast<unsigned int>(n); }
@@ -273,6 +319,7 @@ public:
     std::size_t length() const { return _length; }
     std::string_view view() const { return {_text, _length}; }
     std::uint32_t fullHash() const { return _hash; }
+    bool sameText(const char* text) const { return std::memcmp(_text, text, _length) == 0; }
     int count() const { return _count; }
     int files() const { return _files; }
     // Adds occurrences in file number `file`: a file read in several pieces adds
@@ -619,7 +666,7 @@ public:
         std::FILE* f = std::fopen(path.c_str(), "rb");
         if (!f) return errno ? errno : EIO;
         censusScan::Scanner scanner(code, maxIdentifier);
-        if (_buffer.empty()) _buffer.resize(pieceSize + scanner.maxCarry());
+        if (_buffer.empty()) _buffer.resize(pieceSize + scanner.maxCarry() + hashReach);
         ++_files;
         auto count = [&](const char* text, std::size_t n) {
             const std::uint32_t h = textHash(text, n);
@@ -696,8 +743,8 @@ private:
         }
         // The words leave with the table's references; their memory and the nodes'
         // wait in the scratch pool's recycled lists for the next piece.
+        _fileWords->removeChained(_pieceWords);
         _pieceWords = nullptr;
-        _fileWords->removeAll();
     }
 
     static Entry* lastOf(const tovSList& list) {
