@@ -96,9 +96,11 @@ structure, and `verify()` checks the invariant that keeps it exact.
   its element's kept hash, and entries that are exactly `tovNamedObj` compare name
   elements without a virtual call (subclasses, which may override `isEqual`, are asked).
 - The census (P10, P11) reads each file in pieces of 1 MiB, counts each piece in a small
-  table, merges only the piece's distinct words into a table sized for the corpus, and
-  interns each identifier once. Both tables hash with SipHash-1-3 under a per-process
-  key; the crafted rows of P11 collide in the string hash, which interning uses.
+  table, and merges only the piece's distinct words into a table sized for the corpus,
+  where each identifier is one entry that owns its text (held once); only the ranked
+  words are interned. Both tables are searched without a virtual call, on a SipHash-1-3
+  computed once per occurrence under a per-process key; the crafted rows of P11 collide
+  in the string hash, which interning uses.
 
 ## Where tovlib is behind, and why
 
@@ -115,12 +117,6 @@ structure, and `verify()` checks the invariant that keeps it exact.
   round, a fifth of the time; with `GLIBC_TUNABLES=glibc.malloc.top_pad=4000000` they
   all but vanish), while the peer's cleared set keeps its nodes and buckets. From
   100,000 texts on the peer's rehashing costs more and tovlib is ahead.
-- P10 and P11 memory: every distinct identifier lives twice, as an interned element with
-  its text and node in the main table (plus 8 bytes, at most half full, of the table's
-  text index) and as a counted word (with its keyed hash and the last file that counted
-  it) and its node in the census table, where the peer keeps one node per identifier.
-  P10 time: per occurrence a SipHash and a find through two virtual calls, where the
-  peer's map hashes with an unkeyed hash and compares inline.
 - P3: the peers depend on the heap's state that earlier cases leave (glibc raises its
   mmap threshold after a large free, and a later fill then takes its memory from the
   main heap), so `bench/run` runs each P3 case in a process of its own. Release is

@@ -7,14 +7,15 @@
 //    buffer with a count) lie in a small tovHash in a scratch pool; once they have
 //    been merged into the census, emptying the table ends them, and the next piece's
 //    words and nodes come from the pool's recycled elements, one list head each;
-//  - the census keeps one Word per distinct identifier in a tovHash sized for a corpus
-//    of half a million identifiers; the table, its nodes and the Words come from a pool
-//    of their own. A Word is a string handle on the identifier's element in the main
-//    string table, where each identifier is interned once, when it is first met;
-//  - both tables find a word by its text: a FileWord is the key, and both classes hash
-//    the text with a keyed hash (SipHash-1-3) under a key drawn once per process from
-//    the system's random source, computed once per occurrence: a file cannot choose
-//    identifiers that pile into one chain, as it could under a fixed hash;
+//  - the census keeps one Entry per distinct identifier, which owns its text (held
+//    once) and its counts, in a tovHash sized for a corpus of half a million
+//    identifiers; the table, its nodes, the entries and their texts come from a pool of
+//    their own. The words that rank become Words: string handles on the identifiers,
+//    interned in the main string table;
+//  - both tables find a word by its text and a keyed hash (SipHash-1-3) under a key
+//    drawn once per process from the system's random source, computed once per
+//    occurrence and searched without a virtual call: a file cannot choose identifiers
+//    that pile into one chain, as it could under a fixed hash;
 //  - the ranking is a tovSList kept bounded to the requested length, ordered by the
 //    words' own objcmp;
 //  - --report prints the pool report and the stopwatch's phase timings, --flags sets
