@@ -7,6 +7,7 @@
 #include <new>
 
 #include "object/tovClassNames.h"
+#include "pool/tovPoolCache.h"
 #include "pool/tovPoolRecords.h"
 #include "pool/tovPoolSide.h"
 
@@ -60,11 +61,10 @@ void tovPool::release() {
     // Every element ends here; the checker forgets them before their blocks go.
     untrack();
     track();
-    // One heap call per arena; the blocks in it go with it.
+    // Whole arenas, with the blocks in them, go to the cache or back to the heap.
     while (Arena* a = _arenas) {
         _arenas = a->next;
-        reveal(a, a->size);
-        ::operator delete(a);
+        tovPoolCache::keep(a);
     }
     _blocks = nullptr;
     _arenaNext = nullptr;
@@ -189,17 +189,21 @@ void tovPool::addblock(std::size_t size) {
     // again; make it exactly the request instead.
     if (b - r != 0 && b - r < headerSize) b = r;
 
-    // The block and its record come from the newest arena, or from a new one; the heap
-    // call comes before any change, so a failure leaves the pool as it was.
+    // The block and its record come from the newest arena, or from a new one: from the
+    // cache of released arenas, which cannot fail, else from the heap. Either comes
+    // before any change, so a failure leaves the pool as it was.
     if (b > static_cast<std::size_t>(-1) - sizeof(Block)) throw std::bad_alloc();
     const std::size_t need = b + sizeof(Block);
     if (need > _arenaRoom) {
         if (need > static_cast<std::size_t>(-1) - sizeof(Arena)) throw std::bad_alloc();
         const std::size_t grow = _arenaGrow ? _arenaGrow : sizeof(Arena) + smallestBlock + sizeof(Block);
         const std::size_t size = sizeof(Arena) + need > grow ? sizeof(Arena) + need : grow;
-        _arenas = new (::operator new(size)) Arena{_arenas, size};
-        _arenaNext = reinterpret_cast<char*>(_arenas + 1);
-        _arenaRoom = size - sizeof(Arena);
+        Arena* a = tovPoolCache::take(size);
+        if (!a) a = new (tovPoolCache::fromHeap(size)) Arena{nullptr, size};
+        a->next = _arenas;
+        _arenas = a;
+        _arenaNext = reinterpret_cast<char*>(a + 1);
+        _arenaRoom = a->size - sizeof(Arena);
         _arenaGrow = std::min(2 * grow, largestArena);
     }
     char* const mem = _arenaNext;

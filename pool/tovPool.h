@@ -54,8 +54,12 @@ void __asan_unpoison_memory_region(void const volatile* addr, std::size_t size) 
 /// address-ordered list of free segments, where neighbours merge; requests that find no
 /// recycled element take the first free segment that fits.
 ///
-/// A pool gives memory back to the heap only all at once, when it is released or
-/// destroyed, and runs no destructor of anything carved from it. Every pool is entered
+/// A pool gives its memory back only all at once, when it is released or destroyed,
+/// and runs no destructor of anything carved from it. What it gives back goes to a
+/// library-wide cache, up to a bound (64 MiB unless tovLib::setPoolCacheBound() sets
+/// another), and any pool's next block is cut from there before the heap is asked: work
+/// done in phases reuses the memory of the phase before instead of faulting in fresh
+/// pages. The cache changes nothing a client observes but addresses. Every pool is entered
 /// in a process-wide chain (newest first) when constructed and leaves it when destroyed;
 /// pools are numbered from 0 in order of construction. A main pool, number 0, is made
 /// when the library is loaded; objects created without a pool are carved from it.
@@ -77,7 +81,8 @@ public:
     /// Not assignable, for the same reason.
     tovPool& operator=(const tovPool&) = delete;
 
-    /// Gives all blocks back to the heap and leaves the chain. If this pool is the
+    /// Gives all blocks back (to the cache of released memory, or the heap) and leaves
+    /// the chain. If this pool is the
     /// main pool, the main pool becomes null: objects made without a pool then come
     /// from the heap.
     virtual ~tovPool();
@@ -91,7 +96,8 @@ public:
     /// releaseAll() and tovLib::reset(); an automatic or static pool must have it clear
     /// whenever releaseAll() may run, since releaseAll() would `delete` it.
     virtual void setReleaseFlag(bool flag);
-    /// Gives every block back to the heap and empties the pool. Everything carved from
+    /// Gives every block back (to the cache of released memory, or the heap) and
+    /// empties the pool. Everything carved from
     /// it ends without its destructor. Number, flag and place in the chain stay, and
     /// the pool can be used again.
     virtual void release();
@@ -104,9 +110,9 @@ public:
     virtual const char* className() const;
 
     /// An element of at least `size` bytes (0 counts as 8), 8-aligned within its block.
-    /// Never returns null: throws std::bad_alloc when the heap cannot supply a block,
-    /// leaving the pool unchanged. A recycled element is handed out inline, with one
-    /// list head read and written.
+    /// Never returns null: throws std::bad_alloc when neither the cache of released
+    /// memory nor the heap can supply a block, leaving the pool unchanged. A recycled element is handed out
+    /// inline, with one list head read and written.
     void* alloc(std::size_t size) {
         if (poisoning()) return allocPoisoning(size);  // GCOVR_EXCL_LINE: see poisoning()
         return allocBody<false>(size);
@@ -166,6 +172,7 @@ public:
 
 private:
     friend class tovStringTbl;
+    friend class tovPoolCache;
 
     struct Arena;
     struct Block;
@@ -243,7 +250,7 @@ private:
         poison(p, n, poisoning());
 #endif
     }
-    /// Memory that goes back to the heap.
+    /// Memory that goes back to the heap, or comes from the cache of released memory.
     static void reveal(const void* p, std::size_t n) {
 #ifdef TOVLIB_MEMCHECK
         (void)p, (void)n;

@@ -83,8 +83,11 @@ TEST_F(Strings, VerifySeesATextIndexThatDisagreesWithTheChains) {
 }
 
 // The index lives outside the pools and goes with its table: when the table is
-// forgotten (reset, tempReset) or its pool released, nothing of it stays on the heap.
+// forgotten (reset, tempReset) or its pool released, nothing of it stays on the heap
+// (released blocks too, with no cache of released memory).
 TEST_F(Strings, TextIndexLeavesWithItsTableAndPool) {
+    const std::size_t bound = tovLib::poolCacheBound();
+    tovLib::setPoolCacheBound(0);
     auto intern = [](int n) {
         for (int i = 0; i < n; ++i) tovString(("w" + std::to_string(i)).c_str());
     };
@@ -104,6 +107,7 @@ TEST_F(Strings, TextIndexLeavesWithItsTableAndPool) {
     p->release();
     EXPECT_EQ(heapFault::live(), bare);
     tovLib::reset();
+    tovLib::setPoolCacheBound(bound);
 }
 
 TEST_F(Strings, FailedConstructionGivesBackTheExactSize) {
