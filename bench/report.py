@@ -20,7 +20,7 @@ TARGETS = [
     ("P1", r".*", "glibc", 0.65), ("P1", r".*", "pmr", 0.3),
     ("P2", r"1000_live_(lifo|fifo)", "glibc", 0.35), ("P2", r"1000_live_(lifo|fifo)", "pmr", 0.25),
     ("P2", r"1000_live_(lifo|fifo)", "mimalloc", 1.0),
-    ("P3", r"fill_.*", "glibc", 1.0), ("P3", r"release_.*", "pmr", 1.0),
+    ("P3", r"fill_.*", "glibc", 1.0), ("P3", r"release_.*", "pmr", 0.5),
     ("P5", r".*", "delete_each_pooled", 0.1), ("P5", r".*", "delete_each_heap", 0.1),
     ("P6", r".*", "shared_ptr", 0.5),
     ("P7", r"(intern|handle)_hits_\d+", "unordered_set", 0.7),
@@ -28,6 +28,8 @@ TARGETS = [
     ("P8", r"fifo_.*", "std_list", 0.5),
     ("P9", r".*", "unordered_map", 1.0),
     ("X1", r".*", "std_list", 2.0),
+    ("P11", r"phases_.*", "glibc", 0.5), ("P11", r"phases_.*", "mimalloc", 0.5),
+    ("P11", r"refill_.*", "glibc", 1.0),
 ]
 
 # The census demo against its std::unordered_map twin: wall time and peak RSS ratios.

@@ -32,6 +32,7 @@ tovPool::Segment* tovPool::segmentAt(Segment** link) {
 }
 
 tovPool::tovPool() : _next(_pools), _num(_pools ? _pools->_num + 1 : 0) {
+    forgetBarren();
     _pools = this;
     track();
 }
@@ -73,6 +74,7 @@ void tovPool::release() {
     for (Segment**& hint : _fit) hint = nullptr;
     _fitsInUse = 0;
     _fitsBelow = 0;
+    forgetBarren();
     _free = _freeTail = nullptr;
     _amem = _fmem = _umem = 0;
 }
@@ -103,6 +105,7 @@ void* tovPool::carve(std::size_t r) {
                 poke(rest->size, size - r, false);
                 relink(link, rest, false);
                 if (s == _freeTail) _freeTail = rest;
+                splitLeft(rest, size - r, next);
                 setFit(r / 8, link);
                 return carved(s, r, false);
             }
@@ -123,7 +126,9 @@ void* tovPool::firstFit(std::size_t r) {
         // For large requests the hint is the first segment of at least smallLimit
         // bytes met: nothing smaller can ever fit them.
         Segment** firstLarge = nullptr;
-        for (Segment* s; (s = follow(link, asan)) != nullptr; link = &s->next) {
+        const std::uintptr_t barren = k < sizeClasses ? _barren[k] : UINTPTR_MAX;
+        Segment* const first = follow(link, asan);
+        for (Segment* s = first; s && addr(s) < barren; s = follow(link, asan)) {
             const std::size_t size = peek(s->size, asan);
             if (k == sizeClasses && !firstLarge && size >= smallLimit) firstLarge = link;
             if (size == r) {
@@ -143,7 +148,9 @@ void* tovPool::firstFit(std::size_t r) {
                 // not have: that class's hint must not have passed it.
                 const std::size_t c = (size - r) / 8;
                 if (size - r < smallLimit && addr(_fit[c]) >= addr(s)) _fit[c] = hintAt(link);
+                splitLeft(rest, size - r, next);
             } else {
+                link = &s->next;
                 continue;
             }
             setFit(k, k == sizeClasses ? firstLarge : link);
@@ -151,6 +158,11 @@ void* tovPool::firstFit(std::size_t r) {
             return carved(s, r, asan);
         }
         setFit(k, k == sizeClasses && firstLarge ? firstLarge : link);
+        // Nothing from the first segment looked at on fits.
+        if (k < sizeClasses && first && addr(first) < barren) {
+            _barren[k] = addr(first);
+            if (addr(first) < _barrenLow) _barrenLow = addr(first);
+        }
         addblock(r);
     }
 }
@@ -180,6 +192,20 @@ void tovPool::rewindFits(Segment** link, const void* changed) {
     for (unsigned long long used = _fitsInUse; used; used &= used - 1)
         rewind(_fit[static_cast<std::size_t>(__builtin_ctzll(used))]);
     rewind(_fit[sizeClasses]);
+}
+
+// The highest link among the first-fit hints and the head whose segment lies below `p`.
+// A hint is the next field of a segment of the free list, so the list can be followed
+// from there.
+tovPool::Segment** tovPool::below(const void* p) {
+    Segment** best = nullptr;
+    auto consider = [&](Segment** hint) {
+        if (hint && addr(hint) < addr(p) && addr(hint) > addr(best)) best = hint;
+    };
+    for (unsigned long long used = _fitsInUse; used; used &= used - 1)
+        consider(_fit[static_cast<std::size_t>(__builtin_ctzll(used))]);
+    consider(_fit[sizeClasses]);
+    return best ? best : &_free;
 }
 
 void tovPool::addblock(std::size_t size) {
@@ -214,14 +240,19 @@ void tovPool::addblock(std::size_t size) {
     hide(mem, b);
     auto* seg = reinterpret_cast<Segment*>(mem);
     poke(seg->size, b);
-    // Blocks mostly come from the heap at rising addresses: after the last segment.
-    Segment** link = _freeTail && addr(_freeTail) < addr(mem) ? &_freeTail->next : &_free;
+    // Blocks mostly come at rising addresses: after the last segment. Otherwise (arenas
+    // that the heap maps at falling addresses, or that come from the cache) the walk
+    // starts at the highest first-fit hint below the block, usually in the block cut
+    // before it from the same arena, and not at the head: that would pass the leftovers
+    // of every block below, each block of an arena one more.
+    Segment** link = _freeTail && addr(_freeTail) < addr(mem) ? &_freeTail->next : below(mem);
     for (Segment* s; (s = follow(link)) != nullptr && addr(s) < addr(mem);) link = &s->next;
     Segment* const next = follow(link);
     poke(seg->next, next);
     relink(link, seg);
     if (!next) _freeTail = seg;
     rewindFits(link, seg);
+    changed(seg, next);
 
     _blocks = record;
     _amem += b;
@@ -268,6 +299,22 @@ void tovPool::freeLarge(void* p, std::size_t r) {
         hide(succ, sizeof(Segment));
     }
     if (!peek(merged->next)) _freeTail = merged;
+    changed(merged, peek(merged->next));
+}
+
+void tovPool::forgetBarren() {
+    for (std::uintptr_t& b : _barren) b = UINTPTR_MAX;
+    _barrenLow = UINTPTR_MAX;
+}
+
+// The segment `s`, followed by `next`, was made or grew: no bound may lie at or before it.
+void tovPool::changed(const Segment* s, const Segment* next) {
+    if (addr(s) < _barrenLow) return;
+    _barrenLow = UINTPTR_MAX;
+    for (std::uintptr_t& b : _barren) {
+        if (b <= addr(s)) b = next ? addr(next) : UINTPTR_MAX;
+        if (b < _barrenLow) _barrenLow = b;
+    }
 }
 
 unsigned int tovPool::ablocks() const {

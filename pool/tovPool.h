@@ -142,10 +142,11 @@ public:
     unsigned int rblocks() const;
     /// Checks the pool's structures: the block sizes add up to amem(); the free
     /// segments ascend strictly by address, do not touch or overlap, lie inside the
-    /// pool's blocks, are multiples of 8 and at least a segment header, and add up to
-    /// fmem(); every recycled element lies inside a block, and the elements of all
-    /// classes add up to rmem(). Allocates nothing and changes nothing. Meant for tests
-    /// and debugging: it walks the blocks once per segment and element.
+    /// pool's blocks, are multiples of 8 and at least a segment header, add up to
+    /// fmem(), and fit no size class where the search knows that none does; every
+    /// recycled element lies inside a block, and the elements of all classes add up to
+    /// rmem(). Allocates nothing and changes nothing. Meant for tests and debugging: it
+    /// walks the blocks once per segment and element.
     bool verify() const;
     /// The pool's number, given at construction.
     int getNum() const { return _num; }
@@ -359,6 +360,14 @@ private:
         if (at > _fitsBelow) _fitsBelow = at;
     }
     void leaveCarved(const Segment* s, Segment** link);
+    [[gnu::visibility("hidden")]] Segment** below(const void* p);
+    [[gnu::visibility("hidden")]] void forgetBarren();
+    [[gnu::visibility("hidden")]] void changed(const Segment* s, const Segment* next);
+    /// A split left `rest`, of `size` bytes, followed by `next`: it may now fit its size.
+    void splitLeft(const Segment* rest, std::size_t size, const Segment* next) {
+        if (size < smallLimit && reinterpret_cast<std::uintptr_t>(rest) >= _barren[size / 8])
+            _barren[size / 8] = next ? reinterpret_cast<std::uintptr_t>(next) : UINTPTR_MAX;
+    }
     /// A link of the free list, `_free` or the next field of a segment: its target, and
     /// setting it. Only the segment's field is a record, opened around the access.
     Segment* follow(Segment* const* link, bool asan = poisoning()) const {
@@ -394,6 +403,14 @@ private:
     /// No hint points into a segment above this address (the head does not count): a
     /// carve below it leaves every hint where it is.
     std::uintptr_t _fitsBelow = 0;
+    /// Per recycled class: no free segment at this address or above fits the class (the
+    /// largest address: nothing known). A walk that finds no fit learns it, and a block
+    /// added below such segments (arenas at falling addresses) moves it behind the block:
+    /// a walk stops there instead of passing, once a block is full, every leftover of
+    /// the blocks above. Changes that may make a segment fit move it behind that segment.
+    std::uintptr_t _barren[sizeClasses];
+    /// No class's bound above is lower than this.
+    std::uintptr_t _barrenLow;
     /// The last free segment (the highest address), or null: a new block, usually above
     /// every segment, is appended there without a walk.
     Segment* _freeTail = nullptr;
