@@ -292,7 +292,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (Model& m : models) makePool(m);
 
     while (in.more()) {
-        const unsigned op = in.below(18);
+        const unsigned op = in.below(19);
         Model& m = models[in.below(poolCount)];
         const bool room = m.live.size() < maxLive;
         if (op < 4 && room) {  // small, around the recycling limit
@@ -335,6 +335,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(thrown);
         } else if (op == 16) {
             corrupt(m, in);
+        } else if (op == 18) {  // a burst of one size: blocks fill and leave leftovers, and
+                                // arenas grow past the size the heap maps on their own
+            const unsigned kind = in.below(3);
+            const std::size_t n = kind == 0   ? in.below(530)
+                                  : kind == 1 ? in.below(24)
+                                              : smallestBlock - 50 + in.below(3000);
+            for (unsigned k = in.below(400); k > 0 && m.live.size() < maxLive; --k) doAlloc(m, n);
         } else if (op == 17) {  // a bound of nothing, one arena, a few, the default, or none; a trim
             const std::size_t bounds[] = {0, 9000, 1 << 20, std::size_t{64} << 20,
                                           std::numeric_limits<std::size_t>::max()};

@@ -90,22 +90,22 @@ void* tovPool::carve(std::size_t r) {
     // The common case first, without the walk: a small request whose first candidate,
     // the segment at its class's hint (or the head), lies above every hint and splits.
     // The walk would split that segment, find no hint at or behind it (so neither the
-    // remainder's class hint nor any other moves), and set this class's hint to the
-    // same link; this does the same, field for field.
+    // remainder's class hint nor any other moves), leave every class's search bound (as
+    // none is set, or the remainder is too large to fit a class it did not fit before),
+    // and set this class's hint to the same link; this does the same, field for field.
     if (r - 1 < smallLimit - 1 && !poisoning()) {
         Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
         Segment* const s = follow(link, false);
         // Above every hint, so not null either.
         if (addr(s) > _fitsBelow) {
             const std::size_t size = peek(s->size, false);
-            if (size >= r + headerSize) {
+            if (size >= r + smallLimit || (size >= r + headerSize && _barrenInUse == 0)) {
                 auto* rest = reinterpret_cast<Segment*>(reinterpret_cast<char*>(s) + r);
                 Segment* const next = peek(s->next, false);
                 poke(rest->next, next, false);
                 poke(rest->size, size - r, false);
                 relink(link, rest, false);
                 if (s == _freeTail) _freeTail = rest;
-                splitLeft(rest, size - r, next);
                 setFit(r / 8, link);
                 return carved(s, r, false);
             }
@@ -161,7 +161,7 @@ void* tovPool::firstFit(std::size_t r) {
         // Nothing from the first segment looked at on fits.
         if (k < sizeClasses && first && addr(first) < barren) {
             _barren[k] = addr(first);
-            if (addr(first) < _barrenLow) _barrenLow = addr(first);
+            _barrenInUse |= 1ULL << k;
         }
         addblock(r);
     }
@@ -304,16 +304,16 @@ void tovPool::freeLarge(void* p, std::size_t r) {
 
 void tovPool::forgetBarren() {
     for (std::uintptr_t& b : _barren) b = UINTPTR_MAX;
-    _barrenLow = UINTPTR_MAX;
+    _barrenInUse = 0;
 }
 
 // The segment `s`, followed by `next`, was made or grew: no bound may lie at or before it.
 void tovPool::changed(const Segment* s, const Segment* next) {
-    if (addr(s) < _barrenLow) return;
-    _barrenLow = UINTPTR_MAX;
-    for (std::uintptr_t& b : _barren) {
-        if (b <= addr(s)) b = next ? addr(next) : UINTPTR_MAX;
-        if (b < _barrenLow) _barrenLow = b;
+    for (unsigned long long used = _barrenInUse; used; used &= used - 1) {
+        const auto k = static_cast<std::size_t>(__builtin_ctzll(used));
+        if (_barren[k] > addr(s)) continue;
+        _barren[k] = next ? addr(next) : UINTPTR_MAX;
+        if (!next) _barrenInUse &= ~(1ULL << k);
     }
 }
 

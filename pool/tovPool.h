@@ -365,8 +365,9 @@ private:
     [[gnu::visibility("hidden")]] void changed(const Segment* s, const Segment* next);
     /// A split left `rest`, of `size` bytes, followed by `next`: it may now fit its size.
     void splitLeft(const Segment* rest, std::size_t size, const Segment* next) {
-        if (size < smallLimit && reinterpret_cast<std::uintptr_t>(rest) >= _barren[size / 8])
-            _barren[size / 8] = next ? reinterpret_cast<std::uintptr_t>(next) : UINTPTR_MAX;
+        if (size >= smallLimit || reinterpret_cast<std::uintptr_t>(rest) < _barren[size / 8]) return;
+        _barren[size / 8] = next ? reinterpret_cast<std::uintptr_t>(next) : UINTPTR_MAX;
+        if (!next) _barrenInUse &= ~(1ULL << size / 8);
     }
     /// A link of the free list, `_free` or the next field of a segment: its target, and
     /// setting it. Only the segment's field is a record, opened around the access.
@@ -409,8 +410,8 @@ private:
     /// a walk stops there instead of passing, once a block is full, every leftover of
     /// the blocks above. Changes that may make a segment fit move it behind that segment.
     std::uintptr_t _barren[sizeClasses];
-    /// No class's bound above is lower than this.
-    std::uintptr_t _barrenLow;
+    /// The classes whose bound may be set (bit i for class i); the others' is the largest.
+    unsigned long long _barrenInUse = 0;
     /// The last free segment (the highest address), or null: a new block, usually above
     /// every segment, is appended there without a walk.
     Segment* _freeTail = nullptr;

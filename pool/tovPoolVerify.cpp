@@ -51,7 +51,8 @@ bool tovPool::verify() const {
     }
     ok &= (freeBytes == _fmem) & (last == _freeTail);
 
-    for (std::uintptr_t b : _barren) ok &= b >= _barrenLow;
+    for (std::size_t k = 0; k < sizeClasses; ++k)
+        ok &= (_barren[k] == UINTPTR_MAX) | (((_barrenInUse >> k) & 1) != 0);
 
     // First-fit hints: each one is a link of the free list (or its head), no segment
     // ahead of it fits its class, and the classes with a hint are marked in use.
