@@ -75,7 +75,7 @@ void tovPoolCache::keep(Arena* a) {
         return;
     }
     const std::size_t k = listOf(size);
-    tovPool::hide(a, size);
+    tovPool::hide(a, size);  // the header's fields are opened as they are written
     write(a->size, size);
     write(a->next, _lists[k]);
     _lists[k] = a;
