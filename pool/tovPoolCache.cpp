@@ -11,8 +11,6 @@ std::size_t tovPoolCache::_bound = defaultBound;
 
 namespace {
 
-using Arena = tovPoolCache::Arena;
-
 std::size_t listOf(std::size_t size) {
     return 8 * sizeof(unsigned long long) - 1 - static_cast<std::size_t>(__builtin_clzll(size));
 }
