@@ -55,9 +55,13 @@ structure, and `verify()` checks the invariant that keeps it exact.
   that the remainder now fits exactly; a new block above the last free segment is
   appended without a walk. A small request whose segment lies above every hint and
   leaves a remainder that can hold a header is cut inline, since no hint but its own
-  class's can move. Invariants checked by `verify()`: every hint is a link of
-  the free list with no fitting segment ahead of it and below the bound, and the
-  recorded last segment is the last. The pool fuzzer still predicts every address.
+  class's can move. A walk that finds no fit records, for its class, the address from
+  which no segment fits, and a block added below (arenas the heap maps at falling
+  addresses, or reused from the cache) moves it behind the block: a full block does not
+  walk again every leftover of the blocks above. Invariants checked by `verify()`: every
+  hint is a link of the free list with no fitting segment ahead of it and below the
+  bound, no segment behind a class's recorded address fits it, and the recorded last
+  segment is the last. The pool fuzzer still predicts every address.
 - Strings (P7). A table of 64 entries or more keeps, beside its 4,191 chains and outside
   the pools, an open-addressing index of its plain elements' 32-bit text hashes, in
   8-byte slots (on 64-bit targets the element's address with a 16-bit tag of the hash in
@@ -104,6 +108,10 @@ structure, and `verify()` checks the invariant that keeps it exact.
   text and node in the main table (plus 8 bytes, at most half full, of the table's text
   index) and as a counted word with its node in the census table, where the peer keeps
   one node per identifier.
+- P11: each case runs in a process of its own on the heap as a program finds it
+  (`--default_heap`: none of the settings that keep the other cases' heap warm), the
+  first phase or fill untimed. glibc and mimalloc free each element and keep the
+  memory; pmr's `release()` gives its memory back, as the pool did before its cache.
 - P3: the peers depend on the heap's state that earlier cases leave (glibc raises its
   mmap threshold after a large free, and a later fill then takes its memory from the
   main heap), so `bench/run` runs each P3 case in a process of its own. Release is
