@@ -48,7 +48,10 @@ structure, and `verify()` checks the invariant that keeps it exact.
 - Pools (P1 to P5). Blocks are cut, in order, from heap allocations (arenas) that
   double in size up to 64 MiB; a block's record lies right behind its counted bytes,
   so blocks never touch and free segments never merge across them, and `release()`
-  gives back each arena in one heap call without visiting its blocks. First fit keeps
+  gives back each arena whole without visiting its blocks: to a library-wide cache of
+  released arenas (64 MiB unless the client sets another bound), from which any pool's
+  next arena comes before the heap is asked, so that work done in phases (P11) reuses
+  the pages of the phase before instead of faulting in fresh ones. First fit keeps
   a hint per size class, a link of the free list ahead of which no segment fits that
   class: a carve moves only the hints that pointed into the carved segment (a bound on
   the hints' addresses rules that out in the usual case) and the hint of the one class
