@@ -286,7 +286,8 @@ void checkRegistry() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput in(data, size);
     tovLib::set(0);
-    tovLib::setPoolCacheBound(std::size_t{64} << 20);  // what the last input cached stays
+    tovLib::setPoolCacheBound(std::size_t{64} << 20);  // each input from an empty cache
+    tovLib::trimPoolCache();
     chain.assign(1, tovPool::mainPool());
     FUZZ_EQ(tovPool::npools(), 1u);
     for (Model& m : models) makePool(m);
