@@ -90,16 +90,18 @@ void* tovPool::carve(std::size_t r) {
     // The common case first, without the walk: a small request whose first candidate,
     // the segment at its class's hint (or the head), lies above every hint and splits.
     // The walk would split that segment, find no hint at or behind it (so neither the
-    // remainder's class hint nor any other moves), leave every class's search bound (as
-    // none is set, or the remainder is too large to fit a class it did not fit before),
-    // and set this class's hint to the same link; this does the same, field for field.
+    // remainder's class hint nor any other moves), leave every class's search bound (the
+    // remainder's class has none, or the remainder is too large to fit a class it did not
+    // fit before), and set this class's hint to the same link; this does the same, field
+    // for field.
     if (r - 1 < smallLimit - 1 && !poisoning()) {
         Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
         Segment* const s = follow(link, false);
         // Above every hint, so not null either.
         if (addr(s) > _fitsBelow) {
             const std::size_t size = peek(s->size, false);
-            if (size >= r + smallLimit || (size >= r + headerSize && _barrenInUse == 0)) {
+            if (size >= r + smallLimit ||
+                (size >= r + headerSize && !((_barrenInUse >> ((size - r) / 8)) & 1))) {
                 auto* rest = reinterpret_cast<Segment*>(reinterpret_cast<char*>(s) + r);
                 Segment* const next = peek(s->next, false);
                 poke(rest->next, next, false);
