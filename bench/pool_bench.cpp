@@ -1,4 +1,5 @@
-// Pool allocation against glibc malloc, std::pmr, boost::pool and mimalloc.
+// Pool allocation against glibc malloc, std::pmr, boost::pool and mimalloc, element by
+// element, at scale and in phases.
 #include <dlfcn.h>
 #include <malloc.h>
 
@@ -148,6 +149,64 @@ void releaseAll(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * fillCount);
 }
 
+// Work in phases, as a long-running program does it: everything a phase made is dropped
+// at its end, the pool and pmr with one release(), glibc and mimalloc freeing each
+// element. `live` holds the elements, `sizeOf` their sizes by index.
+template <class A, class Size>
+void drop(A& a, const std::vector<void*>& live, Size sizeOf) {
+    if constexpr (std::is_same_v<A, TovAlloc>)
+        a.pool.release();
+    else if constexpr (std::is_same_v<A, PmrAlloc>)
+        a.res.release();
+    else
+        for (std::size_t i = 0; i < live.size(); ++i) a.release(live[i], sizeOf(i));
+}
+
+// A phase: 250,000 objects of 24, 40 and 64 bytes in turn, each written once, then
+// dropped. The first phase runs before the timed loop; each iteration is a later one.
+constexpr std::size_t phaseCount = 250000;
+constexpr std::size_t phaseSizes[] = {24, 40, 64};
+
+template <class A>
+void phases(benchmark::State& state) {
+    A a;
+    std::vector<void*> live(phaseCount);
+    const auto phase = [&] {
+        for (std::size_t i = 0; i < phaseCount; ++i) {
+            const std::size_t n = phaseSizes[i % 3];
+            live[i] = a.allocate(n);
+            std::memset(live[i], static_cast<int>(i), n);
+        }
+        benchmark::DoNotOptimize(live.data());
+        drop(a, live, [](std::size_t i) { return phaseSizes[i % 3]; });
+    };
+    phase();
+    for (auto _ : state) phase();
+    state.SetItemsProcessed(state.iterations() * phaseCount);
+}
+
+// P3's fill again after the same fill was dropped once: the steady state of a program
+// that fills and drops. The drop goes untimed.
+template <class A>
+void refill(benchmark::State& state) {
+    A a;
+    std::vector<void*> live(fillCount);
+    const auto fillOnce = [&] {
+        for (auto& p : live) p = a.allocate(24);
+        benchmark::DoNotOptimize(live.data());
+    };
+    const auto dropAll = [&] { drop(a, live, [](std::size_t) { return std::size_t{24}; }); };
+    fillOnce();
+    dropAll();
+    for (auto _ : state) {
+        fillOnce();
+        state.PauseTiming();
+        dropAll();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * fillCount);
+}
+
 // Bytes each live 24-byte element costs, by the allocator's own accounting.
 constexpr std::size_t footprintCount = 1000000;
 
@@ -190,6 +249,16 @@ void registerPool() {
     add("P3", "fill_1M_24B", "pmr", fill<PmrAlloc>)->Iterations(10);
     add("P3", "release_1M_24B", "tovlib", releaseAll<TovAlloc>)->Iterations(20)->UseManualTime();
     add("P3", "release_1M_24B", "pmr", releaseAll<PmrAlloc>)->Iterations(20)->UseManualTime();
+    // Phases on the heap as a program finds it (bench/run passes --default_heap), each
+    // case in a process of its own: 11 phases after the first, or 10 fills after one.
+    add("P11", "phases_250k_24_40_64B", "tovlib", phases<TovAlloc>)->Iterations(11);
+    add("P11", "phases_250k_24_40_64B", "glibc", phases<GlibcAlloc>)->Iterations(11);
+    add("P11", "phases_250k_24_40_64B", "mimalloc", phases<MiAlloc>)->Iterations(11);
+    add("P11", "phases_250k_24_40_64B", "pmr", phases<PmrAlloc>)->Iterations(11);
+    add("P11", "refill_1M_24B", "tovlib", refill<TovAlloc>)->Iterations(10);
+    add("P11", "refill_1M_24B", "glibc", refill<GlibcAlloc>)->Iterations(10);
+    add("P11", "refill_1M_24B", "mimalloc", refill<MiAlloc>)->Iterations(10);
+    add("P11", "refill_1M_24B", "pmr", refill<PmrAlloc>)->Iterations(10);
     // A footprint, not a speed: one pass each is the measurement.
     add("P4", "bytes_per_24B_element", "tovlib", [](benchmark::State& s) {
         footprint<double (*)(TovAlloc&), TovAlloc>(s, [](TovAlloc&) {

@@ -4,7 +4,10 @@
 // it predicts that no free segment fits, the address returned must be a new block's
 // start, which every later prediction then checks. Now and then the harness damages
 // the pool's own records, as a client's stray write or second free() would, and
-// verify() must see it.
+// verify() must see it. Released memory waits in the library's cache for any pool's
+// next block, under bounds the harness changes: the cache never holds more than its
+// bound, holds what a pool gave back when unbounded, and a block never overlaps another
+// pool's.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -110,7 +113,8 @@ void doAlloc(Model& m, std::size_t size) {
         std::size_t b = std::max(r, smallestBlock);
         if (b != r && b - r < header) b = r;
         FUZZ_EQ(m.pool->ablocks(), blocksBefore + 1);
-        for (const auto& blk : m.blocks) FUZZ_CHECK(a + b <= blk.first || blk.first + blk.second <= a);
+        for (const Model& each : models)
+            for (const auto& blk : each.blocks) FUZZ_CHECK(a + b <= blk.first || blk.first + blk.second <= a);
         m.blocks.emplace_back(a, b);
         m.amem += b;
         m.fmem += b;
@@ -163,9 +167,19 @@ void doFree(Model& m, std::size_t index, unsigned shrink) {
     }
 }
 
+// What the cache holds after the pool `m` gave its blocks back: at least those blocks
+// when it is unbounded, nothing when its bound is 0.
+void gaveBack(const Model& m, std::size_t heldBefore) {
+    const std::size_t held = tovLib::poolCacheHeld(), bound = tovLib::poolCacheBound();
+    if (bound == std::numeric_limits<std::size_t>::max()) FUZZ_CHECK(held >= heldBefore + m.amem);
+    if (bound == 0) FUZZ_EQ(held, 0u);
+}
+
 // Everything carved from the pool ends; number, flag and chain stay.
 void release(Model& m) {
+    const std::size_t held = tovLib::poolCacheHeld();
     m.pool->release();
+    gaveBack(m, held);
     Model emptied;
     emptied.pool = m.pool;
     emptied.flag = m.flag;
@@ -258,6 +272,7 @@ void checkRegistry() {
     want << "*** Total: Alloc=" << a << " Used=" << u << " Free=" << f << " Recycled=" << r << " ***\n";
     FUZZ_EQ(tovPool::apools(), a);
     FUZZ_EQ(tovPool::upools(), u);
+    FUZZ_CHECK(tovLib::poolCacheHeld() <= tovLib::poolCacheBound());
     tovLib::clr(0);
     got << std::hex;
     tovPool::printAll(got);
@@ -271,12 +286,14 @@ void checkRegistry() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput in(data, size);
     tovLib::set(0);
+    tovLib::setPoolCacheBound(std::size_t{64} << 20);  // each input from an empty cache
+    tovLib::trimPoolCache();
     chain.assign(1, tovPool::mainPool());
     FUZZ_EQ(tovPool::npools(), 1u);
     for (Model& m : models) makePool(m);
 
     while (in.more()) {
-        const unsigned op = in.below(17);
+        const unsigned op = in.below(19);
         Model& m = models[in.below(poolCount)];
         const bool room = m.live.size() < maxLive;
         if (op < 4 && room) {  // small, around the recycling limit
@@ -290,7 +307,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         } else if (op == 11) {
             release(m);
         } else if (op == 12) {  // destroyed and replaced by a new pool, numbered one above the newest
+            const std::size_t held = tovLib::poolCacheHeld();
             delete m.pool;
+            gaveBack(m, held);
             forget(m);
             makePool(m);
         } else if (op == 13) {
@@ -317,6 +336,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(thrown);
         } else if (op == 16) {
             corrupt(m, in);
+        } else if (op == 18) {  // a burst of one size: blocks fill and leave leftovers, and
+                                // arenas grow past the size the heap maps on their own
+            const unsigned kind = in.below(3);
+            const std::size_t n = kind == 0   ? in.below(530)
+                                  : kind == 1 ? in.below(24)
+                                              : smallestBlock - 50 + in.below(3000);
+            for (unsigned k = in.below(400); k > 0 && m.live.size() < maxLive; --k) doAlloc(m, n);
+        } else if (op == 17) {  // a bound of nothing, one arena, a few, the default, or none; a trim
+            const std::size_t bounds[] = {0, 9000, 1 << 20, std::size_t{64} << 20,
+                                          std::numeric_limits<std::size_t>::max()};
+            if (const unsigned choice = in.below(6); choice < 5) {
+                tovLib::setPoolCacheBound(bounds[choice]);
+            } else {
+                tovLib::trimPoolCache();
+                FUZZ_EQ(tovLib::poolCacheHeld(), 0u);
+            }
         }
         check(m);
         checkRegistry();

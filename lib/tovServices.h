@@ -4,6 +4,7 @@
 #ifndef TOVLIB_TOVSERVICES_H
 #define TOVLIB_TOVSERVICES_H
 
+#include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 
@@ -35,7 +36,8 @@ struct TOV_API tovTime {
 /// temporary string area: while it is open, new handles intern their text in a
 /// temporary table whose pool tempReset() throws away in one piece. reset() forgets
 /// both tables and releases every pool whose release flag is set (tovPool::releaseAll):
-/// handles and named objects made before it must not be used after it.
+/// handles and named objects made before it must not be used after it. Released memory
+/// waits, up to a bound, in a cache for the next pool's blocks (setPoolCacheBound).
 ///
 /// The flag bank is a row of 200 numbered switches, all false at load. The library's
 /// own dump and print operations read flags 0, 1, 3, 4, 5 and 6 to decide how much
@@ -59,6 +61,23 @@ public:
     /// Releases the pool of the temporary table, with everything carved from it, and
     /// forgets the table. The pool itself stays registered and usable.
     static void tempReset();
+
+    /// Sets the bound of the cache of released memory: the most bytes that released and
+    /// destroyed pools leave there for the next blocks of any pool (64 MiB at load, one
+    /// arena of the largest size that pools grow to: enough for a phase of tens of
+    /// megabytes to reuse all the memory of the phase before, while a program that once
+    /// held gigabytes keeps no more than that). 0 gives everything back to the heap at
+    /// once, on every release. What the cache holds beyond the new bound goes back now.
+    static void setPoolCacheBound(std::size_t bytes);
+    /// The bound of the cache of released memory.
+    static std::size_t poolCacheBound();
+    /// Bytes the cache of released memory holds: whole heap allocations that pools cut
+    /// their blocks from, none of them counted by any pool.
+    static std::size_t poolCacheHeld();
+    /// Gives everything the cache of released memory holds back to the heap now; the
+    /// bound stays. reset() does not do this: it ends a phase, and the next one reuses
+    /// the memory. At exit the cache is given back.
+    static void trimPoolCache();
 
     /// Starts the stopwatch; returns a copy of the record.
     static tovTime startTimer();

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "object/tovClassNames.h"
+#include "pool/tovPoolCache.h"
 #include "pool/tovPoolRecords.h"
 #include "pool/tovPoolSide.h"
 
@@ -31,6 +32,7 @@ tovPool::Segment* tovPool::segmentAt(Segment** link) {
 }
 
 tovPool::tovPool() : _next(_pools), _num(_pools ? _pools->_num + 1 : 0) {
+    forgetBarren();
     _pools = this;
     track();
 }
@@ -60,11 +62,10 @@ void tovPool::release() {
     // Every element ends here; the checker forgets them before their blocks go.
     untrack();
     track();
-    // One heap call per arena; the blocks in it go with it.
+    // Whole arenas, with the blocks in them, go to the cache or back to the heap.
     while (Arena* a = _arenas) {
         _arenas = a->next;
-        reveal(a, a->size);
-        ::operator delete(a);
+        tovPoolCache::keep(a);
     }
     _blocks = nullptr;
     _arenaNext = nullptr;
@@ -73,6 +74,7 @@ void tovPool::release() {
     for (Segment**& hint : _fit) hint = nullptr;
     _fitsInUse = 0;
     _fitsBelow = 0;
+    forgetBarren();
     _free = _freeTail = nullptr;
     _amem = _fmem = _umem = 0;
 }
@@ -88,15 +90,18 @@ void* tovPool::carve(std::size_t r) {
     // The common case first, without the walk: a small request whose first candidate,
     // the segment at its class's hint (or the head), lies above every hint and splits.
     // The walk would split that segment, find no hint at or behind it (so neither the
-    // remainder's class hint nor any other moves), and set this class's hint to the
-    // same link; this does the same, field for field.
+    // remainder's class hint nor any other moves), leave every class's search bound (the
+    // remainder's class has none, or the remainder is too large to fit a class it did not
+    // fit before), and set this class's hint to the same link; this does the same, field
+    // for field.
     if (r - 1 < smallLimit - 1 && !poisoning()) {
         Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
         Segment* const s = follow(link, false);
         // Above every hint, so not null either.
         if (addr(s) > _fitsBelow) {
             const std::size_t size = peek(s->size, false);
-            if (size >= r + headerSize) {
+            if (size >= r + smallLimit ||
+                (size >= r + headerSize && !((_barrenInUse >> ((size - r) / 8)) & 1))) {
                 auto* rest = reinterpret_cast<Segment*>(reinterpret_cast<char*>(s) + r);
                 Segment* const next = peek(s->next, false);
                 poke(rest->next, next, false);
@@ -123,7 +128,9 @@ void* tovPool::firstFit(std::size_t r) {
         // For large requests the hint is the first segment of at least smallLimit
         // bytes met: nothing smaller can ever fit them.
         Segment** firstLarge = nullptr;
-        for (Segment* s; (s = follow(link, asan)) != nullptr; link = &s->next) {
+        const std::uintptr_t barren = k < sizeClasses ? _barren[k] : UINTPTR_MAX;
+        Segment* const first = follow(link, asan);
+        for (Segment* s = first; s && addr(s) < barren; s = follow(link, asan)) {
             const std::size_t size = peek(s->size, asan);
             if (k == sizeClasses && !firstLarge && size >= smallLimit) firstLarge = link;
             if (size == r) {
@@ -143,7 +150,9 @@ void* tovPool::firstFit(std::size_t r) {
                 // not have: that class's hint must not have passed it.
                 const std::size_t c = (size - r) / 8;
                 if (size - r < smallLimit && addr(_fit[c]) >= addr(s)) _fit[c] = hintAt(link);
+                splitLeft(rest, size - r, next);
             } else {
+                link = &s->next;
                 continue;
             }
             setFit(k, k == sizeClasses ? firstLarge : link);
@@ -151,6 +160,11 @@ void* tovPool::firstFit(std::size_t r) {
             return carved(s, r, asan);
         }
         setFit(k, k == sizeClasses && firstLarge ? firstLarge : link);
+        // Nothing from the first segment looked at on fits.
+        if (k < sizeClasses && first && addr(first) < barren) {
+            _barren[k] = addr(first);
+            _barrenInUse |= 1ULL << k;
+        }
         addblock(r);
     }
 }
@@ -182,6 +196,20 @@ void tovPool::rewindFits(Segment** link, const void* changed) {
     rewind(_fit[sizeClasses]);
 }
 
+// The highest link among the first-fit hints and the head whose segment lies below `p`.
+// A hint is the next field of a segment of the free list, so the list can be followed
+// from there.
+tovPool::Segment** tovPool::below(const void* p) {
+    Segment** best = nullptr;
+    auto consider = [&](Segment** hint) {
+        if (hint && addr(hint) < addr(p) && addr(hint) > addr(best)) best = hint;
+    };
+    for (unsigned long long used = _fitsInUse; used; used &= used - 1)
+        consider(_fit[static_cast<std::size_t>(__builtin_ctzll(used))]);
+    consider(_fit[sizeClasses]);
+    return best ? best : &_free;
+}
+
 void tovPool::addblock(std::size_t size) {
     const std::size_t r = rounded(size);
     std::size_t b = r < smallestBlock ? smallestBlock : r;
@@ -189,17 +217,21 @@ void tovPool::addblock(std::size_t size) {
     // again; make it exactly the request instead.
     if (b - r != 0 && b - r < headerSize) b = r;
 
-    // The block and its record come from the newest arena, or from a new one; the heap
-    // call comes before any change, so a failure leaves the pool as it was.
+    // The block and its record come from the newest arena, or from a new one: from the
+    // cache of released arenas, which cannot fail, else from the heap. Either comes
+    // before any change, so a failure leaves the pool as it was.
     if (b > static_cast<std::size_t>(-1) - sizeof(Block)) throw std::bad_alloc();
     const std::size_t need = b + sizeof(Block);
     if (need > _arenaRoom) {
         if (need > static_cast<std::size_t>(-1) - sizeof(Arena)) throw std::bad_alloc();
         const std::size_t grow = _arenaGrow ? _arenaGrow : sizeof(Arena) + smallestBlock + sizeof(Block);
         const std::size_t size = sizeof(Arena) + need > grow ? sizeof(Arena) + need : grow;
-        _arenas = new (::operator new(size)) Arena{_arenas, size};
-        _arenaNext = reinterpret_cast<char*>(_arenas + 1);
-        _arenaRoom = size - sizeof(Arena);
+        Arena* a = tovPoolCache::take(size);
+        if (!a) a = new (tovPoolCache::fromHeap(size)) Arena{nullptr, size};
+        a->next = _arenas;
+        _arenas = a;
+        _arenaNext = reinterpret_cast<char*>(a + 1);
+        _arenaRoom = a->size - sizeof(Arena);
         _arenaGrow = std::min(2 * grow, largestArena);
     }
     char* const mem = _arenaNext;
@@ -210,14 +242,19 @@ void tovPool::addblock(std::size_t size) {
     hide(mem, b);
     auto* seg = reinterpret_cast<Segment*>(mem);
     poke(seg->size, b);
-    // Blocks mostly come from the heap at rising addresses: after the last segment.
-    Segment** link = _freeTail && addr(_freeTail) < addr(mem) ? &_freeTail->next : &_free;
+    // Blocks mostly come at rising addresses: after the last segment. Otherwise (arenas
+    // that the heap maps at falling addresses, or that come from the cache) the walk
+    // starts at the highest first-fit hint below the block, usually in the block cut
+    // before it from the same arena, and not at the head: that would pass the leftovers
+    // of every block below, each block of an arena one more.
+    Segment** link = _freeTail && addr(_freeTail) < addr(mem) ? &_freeTail->next : below(mem);
     for (Segment* s; (s = follow(link)) != nullptr && addr(s) < addr(mem);) link = &s->next;
     Segment* const next = follow(link);
     poke(seg->next, next);
     relink(link, seg);
     if (!next) _freeTail = seg;
     rewindFits(link, seg);
+    changed(seg, next);
 
     _blocks = record;
     _amem += b;
@@ -264,6 +301,22 @@ void tovPool::freeLarge(void* p, std::size_t r) {
         hide(succ, sizeof(Segment));
     }
     if (!peek(merged->next)) _freeTail = merged;
+    changed(merged, peek(merged->next));
+}
+
+void tovPool::forgetBarren() {
+    for (std::uintptr_t& b : _barren) b = UINTPTR_MAX;
+    _barrenInUse = 0;
+}
+
+// The segment `s`, followed by `next`, was made or grew: no bound may lie at or before it.
+void tovPool::changed(const Segment* s, const Segment* next) {
+    for (unsigned long long used = _barrenInUse; used; used &= used - 1) {
+        const auto k = static_cast<std::size_t>(__builtin_ctzll(used));
+        if (_barren[k] > addr(s)) continue;
+        _barren[k] = next ? addr(next) : UINTPTR_MAX;
+        if (!next) _barrenInUse &= ~(1ULL << k);
+    }
 }
 
 unsigned int tovPool::ablocks() const {

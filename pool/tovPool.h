@@ -54,8 +54,12 @@ void __asan_unpoison_memory_region(void const volatile* addr, std::size_t size) 
 /// address-ordered list of free segments, where neighbours merge; requests that find no
 /// recycled element take the first free segment that fits.
 ///
-/// A pool gives memory back to the heap only all at once, when it is released or
-/// destroyed, and runs no destructor of anything carved from it. Every pool is entered
+/// A pool gives its memory back only all at once, when it is released or destroyed,
+/// and runs no destructor of anything carved from it. What it gives back goes to a
+/// library-wide cache, up to a bound (64 MiB unless tovLib::setPoolCacheBound() sets
+/// another), and any pool's next block is cut from there before the heap is asked: work
+/// done in phases reuses the memory of the phase before instead of faulting in fresh
+/// pages. The cache changes nothing a client observes but addresses. Every pool is entered
 /// in a process-wide chain (newest first) when constructed and leaves it when destroyed;
 /// pools are numbered from 0 in order of construction. A main pool, number 0, is made
 /// when the library is loaded; objects created without a pool are carved from it.
@@ -77,7 +81,8 @@ public:
     /// Not assignable, for the same reason.
     tovPool& operator=(const tovPool&) = delete;
 
-    /// Gives all blocks back to the heap and leaves the chain. If this pool is the
+    /// Gives all blocks back (to the cache of released memory, or the heap) and leaves
+    /// the chain. If this pool is the
     /// main pool, the main pool becomes null: objects made without a pool then come
     /// from the heap.
     virtual ~tovPool();
@@ -91,7 +96,8 @@ public:
     /// releaseAll() and tovLib::reset(); an automatic or static pool must have it clear
     /// whenever releaseAll() may run, since releaseAll() would `delete` it.
     virtual void setReleaseFlag(bool flag);
-    /// Gives every block back to the heap and empties the pool. Everything carved from
+    /// Gives every block back (to the cache of released memory, or the heap) and
+    /// empties the pool. Everything carved from
     /// it ends without its destructor. Number, flag and place in the chain stay, and
     /// the pool can be used again.
     virtual void release();
@@ -104,9 +110,9 @@ public:
     virtual const char* className() const;
 
     /// An element of at least `size` bytes (0 counts as 8), 8-aligned within its block.
-    /// Never returns null: throws std::bad_alloc when the heap cannot supply a block,
-    /// leaving the pool unchanged. A recycled element is handed out inline, with one
-    /// list head read and written.
+    /// Never returns null: throws std::bad_alloc when neither the cache of released
+    /// memory nor the heap can supply a block, leaving the pool unchanged. A recycled element is handed out
+    /// inline, with one list head read and written.
     void* alloc(std::size_t size) {
         if (poisoning()) return allocPoisoning(size);  // GCOVR_EXCL_LINE: see poisoning()
         return allocBody<false>(size);
@@ -136,10 +142,11 @@ public:
     unsigned int rblocks() const;
     /// Checks the pool's structures: the block sizes add up to amem(); the free
     /// segments ascend strictly by address, do not touch or overlap, lie inside the
-    /// pool's blocks, are multiples of 8 and at least a segment header, and add up to
-    /// fmem(); every recycled element lies inside a block, and the elements of all
-    /// classes add up to rmem(). Allocates nothing and changes nothing. Meant for tests
-    /// and debugging: it walks the blocks once per segment and element.
+    /// pool's blocks, are multiples of 8 and at least a segment header, add up to
+    /// fmem(), and fit no size class where the search knows that none does; every
+    /// recycled element lies inside a block, and the elements of all classes add up to
+    /// rmem(). Allocates nothing and changes nothing. Meant for tests and debugging: it
+    /// walks the blocks once per segment and element.
     bool verify() const;
     /// The pool's number, given at construction.
     int getNum() const { return _num; }
@@ -166,6 +173,7 @@ public:
 
 private:
     friend class tovStringTbl;
+    friend class tovPoolCache;
 
     struct Arena;
     struct Block;
@@ -243,7 +251,7 @@ private:
         poison(p, n, poisoning());
 #endif
     }
-    /// Memory that goes back to the heap.
+    /// Memory that goes back to the heap, or comes from the cache of released memory.
     static void reveal(const void* p, std::size_t n) {
 #ifdef TOVLIB_MEMCHECK
         (void)p, (void)n;
@@ -352,6 +360,15 @@ private:
         if (at > _fitsBelow) _fitsBelow = at;
     }
     void leaveCarved(const Segment* s, Segment** link);
+    [[gnu::visibility("hidden")]] Segment** below(const void* p);
+    [[gnu::visibility("hidden")]] void forgetBarren();
+    [[gnu::visibility("hidden")]] void changed(const Segment* s, const Segment* next);
+    /// A split left `rest`, of `size` bytes, followed by `next`: it may now fit its size.
+    void splitLeft(const Segment* rest, std::size_t size, const Segment* next) {
+        if (size >= smallLimit || reinterpret_cast<std::uintptr_t>(rest) < _barren[size / 8]) return;
+        _barren[size / 8] = next ? reinterpret_cast<std::uintptr_t>(next) : UINTPTR_MAX;
+        if (!next) _barrenInUse &= ~(1ULL << size / 8);
+    }
     /// A link of the free list, `_free` or the next field of a segment: its target, and
     /// setting it. Only the segment's field is a record, opened around the access.
     Segment* follow(Segment* const* link, bool asan = poisoning()) const {
@@ -387,6 +404,14 @@ private:
     /// No hint points into a segment above this address (the head does not count): a
     /// carve below it leaves every hint where it is.
     std::uintptr_t _fitsBelow = 0;
+    /// Per recycled class: no free segment at this address or above fits the class (the
+    /// largest address: nothing known). A walk that finds no fit learns it, and a block
+    /// added below such segments (arenas at falling addresses) moves it behind the block:
+    /// a walk stops there instead of passing, once a block is full, every leftover of
+    /// the blocks above. Changes that may make a segment fit move it behind that segment.
+    std::uintptr_t _barren[sizeClasses];
+    /// The classes whose bound may be set (bit i for class i); the others' is the largest.
+    unsigned long long _barrenInUse = 0;
     /// The last free segment (the highest address), or null: a new block, usually above
     /// every segment, is appended there without a walk.
     Segment* _freeTail = nullptr;

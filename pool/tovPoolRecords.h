@@ -18,8 +18,8 @@ struct alignas(8) tovPool::Block {
 };
 
 // Blocks are cut, in order, from heap allocations (arenas) that grow geometrically. An
-// arena starts with this header; releasing the pool gives each arena back in one heap
-// call, without visiting its blocks.
+// arena starts with this header; releasing the pool gives each arena back whole (to the
+// cache of released arenas, or to the heap in one call), without visiting its blocks.
 struct alignas(8) tovPool::Arena {
     Arena* next;
     std::size_t size;  // the whole allocation, header included

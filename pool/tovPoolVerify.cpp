@@ -43,11 +43,16 @@ bool tovPool::verify() const {
         const std::size_t size = peek(s->size);
         if (addr(s) <= end || !inBlocks(s, size)) return false;
         ok &= (size >= headerSize) & (size % 8 == 0);
+        for (std::size_t k = 1; k < sizeClasses; ++k)  // a segment behind a class's bound fits it not
+            ok &= (addr(s) < _barren[k]) | ((size != 8 * k) & (size < 8 * k + headerSize));
         freeBytes += size;
         end = addr(s) + size;
         last = s;
     }
     ok &= (freeBytes == _fmem) & (last == _freeTail);
+
+    for (std::size_t k = 0; k < sizeClasses; ++k)
+        ok &= (_barren[k] == UINTPTR_MAX) | (((_barrenInUse >> k) & 1) != 0);
 
     // First-fit hints: each one is a link of the free list (or its head), no segment
     // ahead of it fits its class, and the classes with a hint are marked in use.

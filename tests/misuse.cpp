@@ -39,8 +39,10 @@ int main(int argc, char** argv) {
     } else if (is("link-after-down")) {
         o->down();  // the first word now links the recycled list: the pool's, not ours
         std::printf("%p\n", load<void*>(o));
-    } else if (is("after-release")) {
-        pool.release();  // the block went back to the heap
+    } else if (is("after-release") || is("after-release-uncached")) {
+        // The block goes to the cache of released memory, or with no cache to the heap.
+        if (is("after-release-uncached")) tovLib::setPoolCacheBound(0);
+        pool.release();
         std::printf("%d\n", load<int>(value));
     } else if (is("free-segment")) {
         void* big = pool.alloc(1000);
@@ -53,7 +55,7 @@ int main(int argc, char** argv) {
     } else {
         std::fprintf(stderr,
                      "usage: misuse after-free|after-down|link-after-down|after-release|"
-                     "free-segment|double-free\n");
+                     "after-release-uncached|free-segment|double-free\n");
         return 2;
     }
     return 0;

@@ -10,6 +10,7 @@
 #include <cxxabi.h>
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
@@ -217,10 +218,12 @@ std::vector<Row> rows() {
 
 std::size_t operations = 0, failurePoints = 0;  // rows, and injected failures reached
 
-// Each row from a reset library with flags 0 and 7 set. A pool never gives a block
-// back, so once a failed operation's earlier step took one, only the used bytes must be
-// as before.
+// Each row from a reset library with flags 0 and 7 set, and no cache of released
+// memory: every block is a heap call. A pool never gives a block back, so once a failed
+// operation's earlier step took one, only the used bytes must be as before.
 TEST(Oom, EveryOperationFailsCleanlyAtEveryAllocation) {
+    const std::size_t bound = tovLib::poolCacheBound();
+    tovLib::setPoolCacheBound(0);
     for (const Row& row : rows()) {
         ++operations;
         for (bool persistent : {false, true}) {
@@ -269,6 +272,47 @@ TEST(Oom, EveryOperationFailsCleanlyAtEveryAllocation) {
         }
     }
     tovLib::clr(0), tovLib::clr(7);
+    tovLib::setPoolCacheBound(bound);
+}
+
+// With released memory cached, a block the cache can serve comes while the heap fails;
+// one it cannot fails as the heap does, leaving the pool as it was, once the cache has
+// gone back to the heap; a failure that giving the cache back mends never reaches the
+// caller. Each size is a pool's first block, whose arena the released donor left.
+TEST(Oom, CachedMemoryServesBlocksWhileTheHeapFails) {
+    tovLib::setPoolCacheBound(std::size_t{64} << 20);
+    for (std::size_t size : {8, 600, 8000, 9000, 1 << 20}) {
+        SCOPED_TRACE(size);
+        tovLib::trimPoolCache();
+        tovPool().alloc(size);  // the donor
+        const std::size_t held = tovLib::poolCacheHeld();
+        tovPool p;
+        heapFault::failFrom(1);
+        void* const served = p.alloc(size);
+        heapFault::failAt(0);
+        EXPECT_TRUE(served && held > 0 && tovLib::poolCacheHeld() == 0) << held;
+        EXPECT_EQ(p.amem(), std::max<std::size_t>(rounded(size), 8000));
+        for (bool mended : {false, true}) {
+            tovPool().alloc(8);  // cached, but too small for the next request
+            const auto counts = [&p] {
+                return std::vector<std::size_t>{p.amem(), p.fmem(), p.ablocks(), p.fblocks()};
+            };
+            const auto before = counts();
+            (mended ? heapFault::failAt : heapFault::failFrom)(1);
+            const bool threw = [&p] {
+                try {
+                    return p.alloc(std::size_t{2} << 20) == nullptr;
+                } catch (const std::bad_alloc&) {
+                    return true;
+                }
+            }();
+            const std::size_t calls = heapFault::calls();
+            heapFault::failAt(0);
+            EXPECT_EQ(threw, !mended);
+            EXPECT_TRUE(mended ? calls == 2 : counts() == before) << calls;  // refused, then granted
+            EXPECT_EQ(tovLib::poolCacheHeld(), 0u);
+        }
+    }
 }
 
 // The places in the library that received a failure, named through the dynamic linker.

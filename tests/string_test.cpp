@@ -84,8 +84,11 @@ TEST_F(Strings, VerifySeesATextIndexThatDisagreesWithTheChains) {
 }
 
 // The index lives outside the pools and goes with its table: when the table is
-// forgotten (reset, tempReset) or its pool released, nothing of it stays on the heap.
+// forgotten (reset, tempReset) or its pool released, nothing of it stays on the heap
+// (released blocks too, with no cache of released memory).
 TEST_F(Strings, TextIndexLeavesWithItsTableAndPool) {
+    const std::size_t bound = tovLib::poolCacheBound();
+    tovLib::setPoolCacheBound(0);
     auto intern = [](int n) {
         for (int i = 0; i < n; ++i) tovString(("w" + std::to_string(i)).c_str());
     };
@@ -105,6 +108,7 @@ TEST_F(Strings, TextIndexLeavesWithItsTableAndPool) {
     p->release();
     EXPECT_EQ(heapFault::live(), bare);
     tovLib::reset();
+    tovLib::setPoolCacheBound(bound);
 }
 
 // The index's keyed hash runs its authors' SipHash with 1 and 3 rounds; with 2 and 4
