@@ -89,11 +89,17 @@ private:
     Slot* slotOf(std::uint32_t h, const char* s, std::size_t length) const;
     Slot* search(std::uint32_t k, const char* s, std::size_t length) const;
     [[gnu::noinline]] Slot* keyedSlotOf(const char* s, std::size_t length) const;
-    // Rare (the capacity doubles, or the index takes the keyed hash), and out of line
-    // so that addedNew() stays small.
+    // Rare (the capacity doubles, the search went far, or the index takes the keyed
+    // hash), and out of line so that addedNew() stays small.
     [[gnu::noinline]] bool addedSlow(tovStrElem& e, std::uint32_t h);
     bool rebuild(std::size_t capacity, bool keyed);
+    // The entries of `old`, filed by the hash they were filed by there; false when one
+    // lies crowded. `Kept`: the hashes are kept beside the slots, here and there.
+    template <bool Kept>
+    bool move(const Slot* old, const std::uint32_t* oldHashes, std::size_t oldCapacity);
     bool place(tovStrElem* e, std::uint32_t k);
+    // `e` goes where the last search that found nothing ended.
+    bool takeHole(tovStrElem& e);
     void erase(Slot* slot);
 
     const tovStringTbl* const _table;
@@ -102,6 +108,7 @@ private:
     std::size_t _mask = 0;              // capacity - 1
     unsigned int _shift = 32;           // 32 - log2(capacity)
     std::size_t _size = 0;              // elements held
+    std::size_t _growAt = 0;            // half the capacity: an entry more grows the index
     std::uint32_t* _foreign = nullptr;  // per bucket, made with the first such object
     std::uint32_t* _hashes = nullptr;   // keyed, with 64-bit pointers: each slot's hash
     bool _keyed = false;                // filed by the keyed hash
