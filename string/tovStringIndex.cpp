@@ -197,7 +197,7 @@ unsigned int tovStringIndex::sameTagBefore(std::size_t i, std::size_t start, std
 }
 
 tovStringIndex::Slot* tovStringIndex::keyedSlotOf(const char* s, std::size_t length) const {
-    return search(keyedHash(_key, s, length), s, length);
+    return search<false>(keyedHash(_key, s, length), s, length);
 }
 
 // Puts `e`, of index hash `k`, in the first empty slot from its home; false when it
@@ -254,6 +254,7 @@ bool tovStringIndex::rebuild(std::size_t capacity, bool keyed) {
     const std::size_t oldCapacity = _slots ? _mask + 1 : 0;
     const bool sameHash = keyed == _keyed;
     _slots = slots;
+    _filed = keyed ? nullptr : slots;
     _hashes = hashes;
     _mask = capacity - 1;
     _growAt = capacity / 2;
@@ -404,5 +405,5 @@ bool tovStringIndex::agrees(const tovStringTbl& table) const {
         ok &= j == i && !crowdedAt(i, home(k), k);
     }
     return ok && firsts == _size && held == _size && 2 * _size <= _mask + 1 &&
-           _growAt == (_slots ? (_mask + 1) / 2 : 0);
+           _growAt == (_slots ? (_mask + 1) / 2 : 0) && _filed == (_keyed ? nullptr : _slots);
 }
