@@ -197,7 +197,7 @@ unsigned int tovStringIndex::sameTagBefore(std::size_t i, std::size_t start, std
 }
 
 tovStringIndex::Slot* tovStringIndex::keyedSlotOf(const char* s, std::size_t length) const {
-    return search(keyedHash(_key, s, length), s, length);
+    return search<false>(keyedHash(_key, s, length), s, length);
 }
 
 // Puts `e`, of index hash `k`, in the first empty slot from its home; false when it
@@ -209,6 +209,24 @@ bool tovStringIndex::place(tovStrElem* e, std::uint32_t k) {
     _slots[i].set(e, k);
     if (_hashes) _hashes[i] = k;
     return !crowdedAt(i, start, k);
+}
+
+// A slot keeps its tag under the same hash, so it moves whole. Only an entry that lands
+// more than maxSameTag slots from its home can lie crowded.
+template <bool Kept>
+bool tovStringIndex::move(const Slot* old, const std::uint32_t* oldHashes, std::size_t oldCapacity) {
+    bool fits = true;
+    for (std::size_t i = 0; i < oldCapacity; ++i) {
+        if (old[i].empty()) continue;
+        const std::uint32_t k = Kept ? oldHashes[i] : keptHash(old, nullptr, i);
+        const std::size_t start = home(k);
+        std::size_t j = start;
+        while (!_slots[j].empty()) j = (j + 1) & _mask;
+        _slots[j] = old[i];
+        if (Kept) _hashes[j] = k;
+        if (__builtin_expect(((j - start) & _mask) > maxSameTag, 0)) fits &= !crowdedAt(j, start, k);
+    }
+    return fits;
 }
 
 // Moves every entry into `capacity` new slots, filed by the keyed hash when `keyed`.
@@ -236,30 +254,43 @@ bool tovStringIndex::rebuild(std::size_t capacity, bool keyed) {
     const std::size_t oldCapacity = _slots ? _mask + 1 : 0;
     const bool sameHash = keyed == _keyed;
     _slots = slots;
+    _filed = keyed ? nullptr : slots;
     _hashes = hashes;
     _mask = capacity - 1;
+    _growAt = capacity / 2;
     _shift = 32;
     for (std::size_t c = capacity; c > 1; c >>= 1) --_shift;
     _keyed = keyed;
     bool fits = true;
-    for (std::size_t i = 0; i < oldCapacity; ++i) {
-        if (old[i].empty()) continue;
-        fits &= place(old[i].elem(), sameHash ? keptHash(old, oldHashes, i) : indexHash(*old[i].elem()));
+    if (sameHash) {
+        fits = _hashes ? move<true>(old, oldHashes, oldCapacity) : move<false>(old, nullptr, oldCapacity);
+    } else {
+        for (std::size_t i = 0; i < oldCapacity; ++i)
+            if (!old[i].empty()) fits &= place(old[i].elem(), indexHash(*old[i].elem()));
     }
     delete[] old;
     delete[] oldHashes;  // GCOVR_EXCL_BR_LINE: delete's own null test
     return fits || rebuild(capacity, true);
 }
 
+bool tovStringIndex::takeHole(tovStrElem& e) {
+    _slots[_hole].set(&e, _holeHash);
+    if (_hashes) _hashes[_hole] = _holeHash;
+    ++_size;
+    return true;
+}
+
 // Four times as large up to 16,384 slots (128 KiB), where moving the entries again
 // soon would cost more than the memory; then twice, as the memory of a large table
 // counts. A crowded search makes the index keyed at the capacity it has.
 bool tovStringIndex::addedSlow(tovStrElem& e, std::uint32_t h) {
-    const std::size_t capacity = !_slots                        ? firstCapacity
-                                 : 2 * (_size + 1) <= _mask + 1 ? _mask + 1
-                                 : _mask + 1 < quadrupleBelow   ? 4 * (_mask + 1)
-                                                                : 2 * (_mask + 1);
     const bool crowded = _slots && crowdedAt(_hole, home(_holeHash), _holeHash);
+    // Far from its home, but not crowded there: the hole takes it.
+    if (_slots && _size < _growAt && !crowded) return takeHole(e);
+    const std::size_t capacity = !_slots                      ? firstCapacity
+                                 : _size < _growAt            ? _mask + 1
+                                 : _mask + 1 < quadrupleBelow ? 4 * (_mask + 1)
+                                                              : 2 * (_mask + 1);
     if (!rebuild(capacity, _keyed || crowded)) return false;
     const char* text = textOf(e);
     if (!place(&e, indexHash(h, text, std::strlen(text))) && !rebuild(capacity, true)) return false;
@@ -290,13 +321,10 @@ bool tovStringIndex::added(const tovObject& o, unsigned int b, std::uint32_t h) 
 bool tovStringIndex::addedNew(tovStrElem& e, std::uint32_t h) {
     if (!Slot::fits(&e)) return false;  // GCOVR_EXCL_LINE: no such address where tested
     // At most half full, so that a search for a missing text ends soon. Without a
-    // growth the search that missed the text has found its slot.
-    if (!_slots || 2 * (_size + 1) > _mask + 1 || crowdedAt(_hole, home(_holeHash), _holeHash))
-        return addedSlow(e, h);
-    _slots[_hole].set(&e, _holeHash);
-    if (_hashes) _hashes[_hole] = _holeHash;
-    ++_size;
-    return true;
+    // growth the search that missed the text has found its slot; one that went far
+    // asks whether it is crowded there. With no slots, _growAt is 0.
+    if (_size >= _growAt || ((_hole - home(_holeHash)) & _mask) > maxSameTag) return addedSlow(e, h);
+    return takeHole(e);
 }
 
 // When the element the index held leaves, the next plain element of its text in the
@@ -376,5 +404,6 @@ bool tovStringIndex::agrees(const tovStringTbl& table) const {
         while (j != i && !_slots[j].empty()) j = (j + 1) & _mask;
         ok &= j == i && !crowdedAt(i, home(k), k);
     }
-    return ok && firsts == _size && held == _size && 2 * _size <= _mask + 1;
+    return ok && firsts == _size && held == _size && 2 * _size <= _mask + 1 &&
+           _growAt == (_slots ? (_mask + 1) / 2 : 0) && _filed == (_keyed ? nullptr : _slots);
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "pool/tovPoolSide.h"
 #include "string/tovStrElem.h"
@@ -87,21 +88,32 @@ private:
     [[gnu::noinline]] unsigned int sameTagBefore(std::size_t i, std::size_t start, std::uint32_t k) const;
     // The slot of the text, or null; the keyed search is out of line.
     Slot* slotOf(std::uint32_t h, const char* s, std::size_t length) const;
-    Slot* search(std::uint32_t k, const char* s, std::size_t length) const;
+    // The slot of the text, or with `Element` its element; null when it is not held.
+    template <bool Element>
+    typename std::conditional<Element, tovStrElem*, Slot*>::type search(std::uint32_t k, const char* s,
+                                                                        std::size_t length) const;
     [[gnu::noinline]] Slot* keyedSlotOf(const char* s, std::size_t length) const;
-    // Rare (the capacity doubles, or the index takes the keyed hash), and out of line
-    // so that addedNew() stays small.
+    // Rare (the capacity doubles, the search went far, or the index takes the keyed
+    // hash), and out of line so that addedNew() stays small.
     [[gnu::noinline]] bool addedSlow(tovStrElem& e, std::uint32_t h);
     bool rebuild(std::size_t capacity, bool keyed);
+    // The entries of `old`, filed by the hash they were filed by there; false when one
+    // lies crowded. `Kept`: the hashes are kept beside the slots, here and there.
+    template <bool Kept>
+    bool move(const Slot* old, const std::uint32_t* oldHashes, std::size_t oldCapacity);
     bool place(tovStrElem* e, std::uint32_t k);
+    // `e` goes where the last search that found nothing ended.
+    bool takeHole(tovStrElem& e);
     void erase(Slot* slot);
 
     const tovStringTbl* const _table;
     tovStringIndex* _nextIndex;
     Slot* _slots = nullptr;
+    Slot* _filed = nullptr;             // _slots while filed by the string hash, else null
     std::size_t _mask = 0;              // capacity - 1
     unsigned int _shift = 32;           // 32 - log2(capacity)
     std::size_t _size = 0;              // elements held
+    std::size_t _growAt = 0;            // half the capacity: an entry more grows the index
     std::uint32_t* _foreign = nullptr;  // per bucket, made with the first such object
     std::uint32_t* _hashes = nullptr;   // keyed, with 64-bit pointers: each slot's hash
     bool _keyed = false;                // filed by the keyed hash
@@ -171,8 +183,9 @@ inline std::size_t tovStringIndex::home(std::uint32_t k) const {
 
 // A search that finds nothing ends at the empty slot where the text would go: addedNew()
 // puts it there, unless the index grows or takes the keyed hash first.
-inline tovStringIndex::Slot* tovStringIndex::search(std::uint32_t k, const char* s,
-                                                    std::size_t length) const {
+template <bool Element>
+inline typename std::conditional<Element, tovStrElem*, tovStringIndex::Slot*>::type tovStringIndex::search(
+    std::uint32_t k, const char* s, std::size_t length) const {
     for (std::size_t i = home(k);; i = (i + 1) & _mask) {
         Slot& slot = _slots[i];
         if (slot.empty()) {
@@ -180,21 +193,30 @@ inline tovStringIndex::Slot* tovStringIndex::search(std::uint32_t k, const char*
             _holeHash = k;
             return nullptr;
         }
-        if (slot.mayHold(k) && std::memcmp(static_cast<const char*>(*slot.elem()), s, length + 1) == 0)
+        if (!slot.mayHold(k)) continue;
+        tovStrElem* const e = slot.elem();
+        if (std::memcmp(static_cast<const char*>(*e), s, length + 1) != 0) continue;
+        if constexpr (Element)
+            return e;
+        else
             return &slot;
     }
 }
 
+// One test passes to the string hash's search: no slots, or keyed ones, take the other
+// way.
 inline tovStringIndex::Slot* tovStringIndex::slotOf(std::uint32_t h, const char* s,
                                                     std::size_t length) const {
-    if (!_slots) return nullptr;
-    if (__builtin_expect(_keyed, 0)) return keyedSlotOf(s, length);
-    return search(h, s, length);
+    if (__builtin_expect(!_filed, 0)) return _slots ? keyedSlotOf(s, length) : nullptr;
+    return search<false>(h, s, length);
 }
 
 inline tovStrElem* tovStringIndex::find(std::uint32_t h, const char* s, std::size_t length) const {
-    const Slot* slot = slotOf(h, s, length);
-    return slot ? slot->elem() : nullptr;
+    if (__builtin_expect(!_filed, 0)) {
+        const Slot* slot = _slots ? keyedSlotOf(s, length) : nullptr;
+        return slot ? slot->elem() : nullptr;
+    }
+    return search<true>(h, s, length);
 }
 
 #endif

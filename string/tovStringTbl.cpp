@@ -148,9 +148,15 @@ tovStrElem& tovStringTbl::addStrElem(const char* s) {
         if (pool && !pool->recyclesPair(sizeof(tovStrElem), length + 1)) passCandidate(length);
         return *found;
     }
-    // No stored object of the bucket can equal the candidate: it is added. The element
-    // is carved as `new (getPool())` would carve it; its constructors are user-provided,
-    // so the marker stays and no record of the allocation is needed.
+    return addNew(s, length, h, index);
+}
+
+// No stored object of the bucket can equal the candidate: it is added. The element is
+// carved as `new (getPool())` would carve it; its constructors are user-provided, so the
+// marker stays and no record of the allocation is needed. Out of the path of a text
+// that is found, the pool's work, the node and the index's entry are inlined here.
+[[gnu::flatten, gnu::noinline]] tovStrElem& tovStringTbl::addNew(const char* s, std::size_t length,
+                                                                 std::uint32_t h, tovStringIndex* index) {
     void* const memory = allocMarked(sizeof(tovStrElem), getPool());
     tovStrElem* candidate;
     try {

@@ -8,6 +8,7 @@
 #include "string/tovStrElem.h"
 
 class tovLib;
+class tovStringIndex;
 
 /// A hash table of string elements, one element per distinct text. There are at most
 /// two: the main table and, while a temporary area is open, the temporary table
@@ -76,6 +77,11 @@ private:
     /// addStrElem through a candidate and the bucket's chain, for a bucket that holds
     /// objects of other classes, or when the index cannot be had.
     tovStrElem& addThroughChain(const char* s, std::size_t length);
+    /// addStrElem's new element for the `length` bytes of `s`, whose full hash is `h`,
+    /// which no stored object equals; `index` is the table's index, if it has one, whose
+    /// last search was for this text.
+    [[gnu::visibility("hidden")]] tovStrElem& addNew(const char* s, std::size_t length, std::uint32_t h,
+                                                     tovStringIndex* index);
 
     static tovStringTbl* _table;
     static tovStringTbl* _tempTable;
