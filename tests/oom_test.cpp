@@ -23,6 +23,7 @@
 
 #include <tovlib.h>
 
+#include "crafted_texts.h"
 #include "heap_fault.h"
 #include "support.h"
 
@@ -192,6 +193,13 @@ std::vector<Row> rows() {
     row("add(Client) to an indexed table", 0, large(true),
         STEP(auto* other = new (nullptr) Client; table().add(*other); EXPECT_TRUE(table().remove(*other));
              EXPECT_EQ(intern(0), t.old)));
+    // Texts of one string hash: the one that makes the index leave that hash for its
+    // keyed one finds no memory for the new slots or their kept hashes; the chains answer.
+    static const std::vector<std::string> crowd = crafted::collidingTexts(18);
+    row("addStrElem, text index turning keyed", 0,
+        STEP(large(true)(t); for (int k = 0; k < 17; ++k) table().addStrElem(crowd[k].c_str())),
+        STEP(EXPECT_EQ(&table().addStrElem(crowd[17].c_str()), &table().addStrElem(crowd[17].c_str()));
+             EXPECT_EQ(table().count(), 118)));
     // The handle comes from the element's conversion, as `tovString& h = e;`. A named
     // object on the heap makes itself and then its name handle there.
     for (bool heap : {false, true}) {

@@ -80,6 +80,11 @@ TEST_F(Strings, VerifySeesATextIndexThatDisagreesWithTheChains) {
         EXPECT_TRUE(t->remove(*e));
         EXPECT_TRUE(t->verify()) << text;
     }
+    // A duplicate added in front of its text and removed: the index holds the older one again.
+    auto& twin = t->add(*new (nullptr) tovStrElem("t9"));
+    EXPECT_TRUE(t->verify());
+    EXPECT_TRUE(t->remove(twin));
+    EXPECT_TRUE(t->verify());
     delete t;
 }
 
