@@ -401,12 +401,17 @@ bool tovStringIndex::agrees(const tovStringTbl& table) const {
         if (_slots[i].empty()) continue;
         ++held;
         const std::uint32_t k = indexHash(*_slots[i].elem());
-        ok &= _slots[i].mayHold(k) & (keptHash(_slots, _hashes, i) == k);
+        ok &= _slots[i].mayHold(k);
+        ok &= keptHash(_slots, _hashes, i) == k;
         std::size_t j = home(k);
         while (j != i && !_slots[j].empty()) j = (j + 1) & _mask;
-        ok &= (j == i) & !crowdedAt(i, home(k), k);
+        ok &= j == i;
+        ok &= !crowdedAt(i, home(k), k);
     }
-    const bool sized = (firsts == _size) & (held == _size) & (2 * _size <= _mask + 1);
-    const bool marks = (_growAt == (_slots ? (_mask + 1) / 2 : 0)) & (_filed == (_keyed ? nullptr : _slots));
-    return ok & sized & marks;
+    ok &= firsts == _size;
+    ok &= held == _size;
+    ok &= 2 * _size <= _mask + 1;
+    ok &= _growAt == (_slots ? (_mask + 1) / 2 : 0);
+    ok &= _filed == (_keyed ? nullptr : _slots);
+    return ok;
 }
