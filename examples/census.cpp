@@ -121,6 +121,14 @@ const char* const wordClass = "censusWord";
 const char* const fileWordClass = "censusFileWord";
 const char* const entryClass = "censusEntry";
 
+// The ranking's order on counts: more occurrences first, then more files; 0 on a tie,
+// which the caller breaks by the text.
+int byCounts(int count, int files, int otherCount, int otherFiles) {
+    if (count != otherCount) return count > otherCount ? -1 : 1;
+    if (files != otherFiles) return files > otherFiles ? -1 : 1;
+    return 0;
+}
+
 // Buckets of the census's table: a prime near half the half million distinct
 // identifiers of a large corpus (the system headers). Chains of about two entries cost
 // a find little more than chains of one, and the buckets take 2 MiB rather than 4.
@@ -340,8 +348,7 @@ public:
         if (&other == this) return 0;
         if (!other.isA(entryClass)) return tovObject::objcmp(other);
         const auto& e = static_cast<const Entry&>(other);
-        if (_count != e._count) return _count > e._count ? -1 : 1;
-        if (_files != e._files) return _files > e._files ? -1 : 1;
+        if (const int c = byCounts(_count, _files, e._count, e._files)) return c;
         const int c = view().compare(e.view());  // unsigned bytes, a prefix first
         return c < 0 ? -1 : c > 0;
     }
@@ -372,8 +379,7 @@ public:
         if (&other == this) return 0;
         if (!other.isA(wordClass)) return tovString::objcmp(other);
         const auto& w = static_cast<const Word&>(other);
-        if (_count != w._count) return _count > w._count ? -1 : 1;
-        if (_files != w._files) return _files > w._files ? -1 : 1;
+        if (const int c = byCounts(_count, _files, w._count, w._files)) return c;
         return tovString::objcmp(w);
     }
     // The handle's dump, followed by the counts.
