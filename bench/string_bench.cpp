@@ -1,5 +1,6 @@
 // Interning and comparing strings against std::unordered_set<std::string>; interning
 // texts crafted to share one string hash against random texts of the same length.
+#include <algorithm>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -106,6 +107,33 @@ void internAlone(benchmark::State& state, const std::vector<std::string>& words)
     tovLib::reset();
 }
 
+// The same texts into a careful std::unordered_set<std::string> (reserved, so that no
+// rehash is timed), and copied into one buffer: the least work interning can do. Their
+// growth from 16k to 64k texts is the machine's (the working set leaves the caches), the
+// yardstick for the interning rows' growth.
+void internPeer(benchmark::State& state, const std::vector<std::string>& words, bool copyOnly) {
+    std::vector<char> buffer;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::unordered_set<std::string> set;
+        set.reserve(words.size());
+        buffer.assign(words.size() * 129, 0);
+        state.ResumeTiming();
+        char* out = buffer.data();
+        for (const auto& w : words) {
+            if (copyOnly)
+                out = std::copy(w.c_str(), w.c_str() + w.size() + 1, out);
+            else
+                set.insert(w);
+        }
+        benchmark::DoNotOptimize(out);
+        state.PauseTiming();
+        set = {};
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * words.size());
+}
+
 // 65,536 texts of 128 letters, made on first use (the search for colliding blocks takes
 // a moment): all of one string hash, or random. Smaller cases take the first ones.
 const std::vector<std::string>& hostileTexts(bool crafted) {
@@ -123,6 +151,14 @@ void registerStrings() {
                 [=](benchmark::State& s) {
                     const auto& all = hostileTexts(crafted);
                     internAlone(s, std::vector<std::string>(all.begin(), all.begin() + static_cast<long>(n)));
+                });
+        }
+        for (bool copyOnly : {false, true}) {
+            add("H1", "intern_" + std::to_string(n), copyOnly ? "copy" : "unordered_set",
+                [=](benchmark::State& s) {
+                    const auto& all = hostileTexts(false);
+                    internPeer(s, std::vector<std::string>(all.begin(), all.begin() + static_cast<long>(n)),
+                               copyOnly);
                 });
         }
     }
