@@ -4,7 +4,7 @@ standard error on a terminal.
 
     census_test.py CASE CENSUS EMULATOR WORKDIR
 
-CASE is json, terminal, vanishing or huge; EMULATOR is a command joined with "|" (empty for
+CASE is json, terminal, vanishing, huge or permissions; EMULATOR is a command joined with "|" (empty for
 none); the program runs in this script's directory, WORKDIR takes made inputs.
 """
 import json
@@ -190,9 +190,42 @@ def case_huge():
     os.remove(path)
 
 
+def case_permissions():
+    # A file and a directory the user may not read: each named on standard error with the
+    # system's reason, status 1, and the files that could be read counted. Permission bits
+    # do not bind root, so as root census runs as the unprivileged user 65534; where that
+    # user cannot reach the program (a build tree it may not enter), the case is skipped.
+    import tempfile
+    tree = tempfile.mkdtemp(prefix="census-permissions-")
+    try:
+        os.chmod(tree, 0o755)
+        os.mkdir(os.path.join(tree, "sub"))
+        for name, text in (("a.txt", "kiwi apple kiwi\n"), ("b.txt", "pear\n"), ("sub/c.txt", "plum\n")):
+            with open(os.path.join(tree, name), "w") as f:
+                f.write(text)
+        os.chmod(os.path.join(tree, "b.txt"), 0)
+        os.chmod(os.path.join(tree, "sub"), 0)
+        user = []
+        if os.geteuid() == 0:
+            user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+            if shutil.which("setpriv") is None or run(user + CENSUS + ["--help"], "pipe")[0] != 0:
+                print("skipped: the unprivileged user cannot run the program here")
+                sys.exit(77)
+        status, out, err = run(user + CENSUS + ["--top", "3", tree], "pipe")
+        check(status == 1 and err == (f"census: {tree}/sub: Permission denied\n"
+                                      f"census: {tree}/b.txt: Permission denied\n").encode(),
+              "the unreadable directory and file named", status, err)
+        check(out == b"census: 1 files, 3 identifiers, 2 distinct\nrank  count  files  identifier\n"
+                     b"   1      2      1  kiwi\n   2      1      1  apple\n", "the census of what was read", out)
+    finally:
+        os.chmod(os.path.join(tree, "sub"), 0o755)
+        shutil.rmtree(tree)
+
+
 if __name__ == "__main__":
     case, program, emulator, WORKDIR = sys.argv[1:5]
     CENSUS = [part for part in emulator.split("|") if part] + [program]
     PROGRAM = program
     os.makedirs(WORKDIR, exist_ok=True)
-    {"json": case_json, "terminal": case_terminal, "vanishing": case_vanishing, "huge": case_huge}[case]()
+    {"json": case_json, "terminal": case_terminal, "vanishing": case_vanishing, "huge": case_huge,
+     "permissions": case_permissions}[case]()
