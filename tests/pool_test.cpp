@@ -44,17 +44,20 @@ TEST(Pool, WarmSmallPathAndRefusedSizesMakeNoHeapCall) {
 
 // A split of a segment behind a block added below it (here from a cached arena lower
 // than the pool's first, where the heap hands out rising addresses) can leave exactly a
-// class's size: first fit must still find it there.
+// class's size, the smallest or the largest: first fit must still find it there.
 // Only where a segment's header takes 16 bytes: an 8-byte split that leaves a class's size.
 TEST(Pool, ASplitBehindALowerBlockLeavesAFitForItsClass) {
     if (sizeof(void*) < 8) GTEST_SKIP() << "a segment of a class's size plus 8 fits the class";
-    tovPool low, high, p;
-    low.alloc(16040), high.alloc(8);  // arenas of twice the first one's size, and of its size
-    low.release(), high.release();
-    p.alloc(8000 - 32);               // in the high arena: a 32-byte leftover, which 24 bytes do not fit
-    p.alloc(24), p.alloc(8000 - 24);  // so they take a block in the low arena, then filled
-    auto* const eight = static_cast<char*>(p.alloc(8));  // leaves 24 bytes of the leftover
-    EXPECT_EQ(p.alloc(24), eight + 8);
+    for (std::size_t c : {std::size_t{24}, 8 * tovPool::sizeClasses - 8}) {
+        tovLib::trimPoolCache();
+        tovPool low, high, p;
+        low.alloc(16040), high.alloc(8);  // arenas of twice the first one's size, and of its size
+        low.release(), high.release();
+        p.alloc(8000 - c - 8);  // in the high arena: a leftover c + 8 bytes long, which c bytes do not fit
+        p.alloc(c), p.alloc(8000 - c);  // so they take a block in the low arena, then filled
+        auto* const eight = static_cast<char*>(p.alloc(8));  // leaves c bytes of the leftover
+        EXPECT_EQ(p.alloc(c), eight + 8) << c;
+    }
 }
 
 // The main pool can be replaced but not cleared; destroying it leaves none.
