@@ -1,6 +1,6 @@
 // Tests of the C++ idioms over the library beyond what the containers' and strings'
 // models check (range-for walks and their iterators, the handles' operators and hash):
-// tovRef's counts, and handle assignment.
+// tovRef's counts.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -115,20 +115,6 @@ TEST(Refs, ConversionsCount) {
     any = rx;  // a handle on const counts too; y loses its last holder
     EXPECT_EQ(Item::gone, std::vector<int>{2});
     EXPECT_EQ(x->refCount(), 3);
-}
-
-// Handles as values: assignment, also to itself, keeps an automatic handle one.
-TEST(Text, AssignedHandlesStayAutomatic) {
-    tovLib::reInit(true);
-    {
-        tovString a("fig"), b("kiwi");
-        a = b;
-        tovString& alias = a;  // assignment to itself, hidden from the compiler's warning
-        a = alias;
-        EXPECT_EQ(a, b);
-        EXPECT_EQ(a.getPool(), nullptr);
-    }
-    tovLib::reset();
 }
 
 }  // namespace
