@@ -11,7 +11,8 @@
 
 namespace {
 
-// establish() chooses the first block, again after each release().
+// establish() chooses the first block, again after each release(); the cached arena
+// it gave back serves the next pool's block.
 TEST(Pool, EstablishChoosesTheFirstBlockAfterEachRelease) {
     struct Roomy : tovPool {
         int established = 0;
@@ -20,10 +21,15 @@ TEST(Pool, EstablishChoosesTheFirstBlockAfterEachRelease) {
             tovPool::establish(size < 20000 ? 20000 : size);
         }
     } p;
+    tovLib::trimPoolCache();
     for (int round = 0; round < 2; ++round) p.release(), p.alloc(16);
     EXPECT_EQ(p.established, 2);
     EXPECT_EQ(p.amem(), 20000u);
     EXPECT_EQ(p.ablocks(), 1u);
+    p.release();  // its arena, cached, serves a smaller block too
+    tovPool q;
+    q.alloc(9000);
+    EXPECT_EQ(tovLib::poolCacheHeld(), 0u);
 }
 
 // Neither a recycled element nor a refused size (one that cannot be rounded, or leaves
