@@ -1,9 +1,18 @@
-// Tests of tovObject beyond the init forms and the handles' counts: release below zero,
-// copies, class names, hash and order by address. (Dump lines: the strings' identity
-// table and the guide's examples.)
+// Tests of tovObject beyond the init forms: release below zero, copies, hash and order
+// by address (class names and dump lines: the strings' identity table and the guide's
+// examples); and of the C++ idioms over the library beyond what the containers' and
+// strings' models check (range-for walks and their iterators, the handles' operators
+// and hash): tovRef's counts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <random>
 #include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 #include <tovlib.h>
 
@@ -11,20 +20,12 @@
 
 namespace {
 
-class Object : public testing::Test {
-protected:
-    void SetUp() override {
-        tovLib::clrAll();
-        Item::gone.clear();
-    }
-    void TearDown() override { tovLib::clrAll(); }
-    tovPool pool;
-};
-
 // The last release of a pooled object destroys it and gives its memory back; a release
 // below zero destroys nothing. Copies, constructed or assigned, take neither pool nor
 // count: one made without a pool comes from the main pool.
-TEST_F(Object, CountingAndCopies) {
+TEST(Object, CountingAndCopies) {
+    Item::gone.clear();
+    tovPool pool;
     auto* o = new (&pool) Item(1);
     o->up();
     auto* copy = new (nullptr) Item(*o);
@@ -40,18 +41,7 @@ TEST_F(Object, CountingAndCopies) {
     delete copy;
 }
 
-// Each class name's text, each its own pointer, and the classes an object is.
-TEST_F(Object, ClassNamesAndIdentity) {
-    std::string texts;
-    for (const char* name : classNames()) texts += std::string(name) + ' ';
-    EXPECT_EQ(texts,
-              "tovObject tovPool tovContainer tovIterator tovIterPtr tovLinkObj tovFifo tovFifoIter tovList "
-              "tovListIter tovSList tovSListIter tovHash tovHashIter tovStrElem tovStringClass "
-              "tovStringTblClass tovNamedObj tovSptr ");
-    expectChain(pool, {tovPoolClass});  // which also tells every pointer apart
-}
-
-TEST_F(Object, HashAndOrderFollowTheAddress) {
+TEST(Object, HashAndOrderFollowTheAddress) {
     tovObject objects[2];
     const auto a = reinterpret_cast<std::uintptr_t>(&objects[0]);
     EXPECT_EQ(objects[0].hash(4191), (a / 8) % 4191);
@@ -61,6 +51,106 @@ TEST_F(Object, HashAndOrderFollowTheAddress) {
     EXPECT_EQ(objects[1].objcmp(objects[0]), 1);
     EXPECT_TRUE(objects[0].isEqual(objects[0]));
     EXPECT_FALSE(objects[0].isEqual(objects[1]));
+}
+
+// A range-for over the library's own container types follows the nodes; over a
+// subclass, which may give newIterator() another meaning, the protocol.
+static_assert(std::is_same_v<decltype(begin(std::declval<tovSList&>())), tovNodeIter>);
+static_assert(std::is_same_v<decltype(begin(std::declval<const tovHash<17>&>())), tovHashNodeIter<17>>);
+static_assert(std::is_same_v<decltype(begin(std::declval<tovStringTbl&>())), tovRangeIter>);  // a subclass
+
+// Handles made, copied, moved (also onto themselves), swapped, reset and cleared at
+// random: each holds what the model says, a pooled object's count is the number of
+// handles on it, and it is destroyed exactly when the last one lets go. An object
+// without a pool is never counted nor destroyed.
+TEST(Refs, CountsFollowEveryHolder) {
+    Item::gone.clear();
+    tovPool pool;
+    Item local(-1);
+    std::mt19937 rng(7);
+    constexpr std::size_t slots = 5;
+    tovRef<Item> refs[slots];
+    Item* held[slots] = {};
+    std::map<Item*, int> alive;  // pooled objects not yet destroyed, by key
+    std::vector<int> gone;
+    for (int step = 0; step < 4000; ++step) {
+        const std::size_t x = rng() % slots, y = rng() % slots;
+        switch (rng() % 7) {
+            case 0:  // now and then the object without a pool
+                held[x] = rng() % 4 ? new (&pool) Item(step) : &local;
+                if (held[x] != &local) alive[held[x]] = step;
+                refs[x] = tovRef<Item>(held[x]);
+                break;
+            case 1:
+                refs[x] = refs[y];
+                held[x] = held[y];
+                break;
+            case 2:
+                refs[x] = std::move(refs[y]);
+                held[x] = held[y];
+                if (x != y) held[y] = nullptr;
+                break;
+            case 3:
+                swap(refs[x], refs[y]);
+                std::swap(held[x], held[y]);
+                break;
+            case 4:
+                refs[x].reset(refs[y].get());
+                held[x] = held[y];
+                break;
+            case 5: {
+                tovRef<Item> copy(refs[y]);
+                tovRef<Item> moved(std::move(copy));
+                ASSERT_EQ(copy, nullptr);
+                refs[x] = moved;
+                held[x] = held[y];
+                break;
+            }
+            case 6:
+                refs[x] = nullptr;
+                held[x] = nullptr;
+                break;
+        }
+        std::map<Item*, int> holders;
+        for (std::size_t i = 0; i < slots; ++i) {
+            ASSERT_EQ(refs[i].get(), held[i]) << "step " << step;
+            if (held[i]) ++holders[held[i]];
+        }
+        for (auto it = alive.begin(); it != alive.end();) {
+            if (holders.count(it->first)) {
+                ASSERT_EQ(it->first->refCount(), holders[it->first]) << "step " << step;
+                ++it;
+            } else {
+                gone.push_back(it->second);
+                it = alive.erase(it);
+            }
+        }
+        std::sort(Item::gone.begin(), Item::gone.end());
+        std::sort(gone.begin(), gone.end());
+        ASSERT_EQ(Item::gone, gone) << "step " << step;
+        ASSERT_EQ(local.refCount(), 0);
+    }
+}
+
+TEST(Refs, ConversionsCount) {
+    Item::gone.clear();
+    tovPool pool;
+    auto* x = new (&pool) Item(1);
+    auto* y = new (&pool) Item(2);
+    tovRef<Key> rx(x);
+    tovRef<Item> ry(y);
+    tovRef<Key> base(ry);                        // from a handle on a derived class
+    tovRef<const tovObject> any(std::move(ry));  // takes ry's hold over
+    EXPECT_EQ(ry, nullptr);
+    EXPECT_EQ(y->refCount(), 2);
+    EXPECT_EQ(any, base);
+    EXPECT_NE(any, rx);
+    EXPECT_EQ(rx < base, std::less<const tovObject*>()(x, y));
+    EXPECT_EQ(base->key, 2);
+    base = rx;
+    any = rx;  // a handle on const counts too; y loses its last holder
+    EXPECT_EQ(Item::gone, std::vector<int>{2});
+    EXPECT_EQ(x->refCount(), 3);
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // Tests of interned strings beyond what their model (fuzz/string_fuzz.cpp, run as
 // model.string) checks step by step: stored objects that throw, a text index that
 // disagrees with the chains, its memory, failed construction (a failed link is the
-// out-of-memory suite's), and what clients override; and the class identities and dump
-// texts of the whole library; the text index's keyed hash against published values.
+// out-of-memory suite's), handle assignment and what clients override; and the class
+// identities, names and dump texts of the whole library; the text index's keyed hash
+// against published values.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -143,7 +144,7 @@ TEST_F(Strings, FailedConstructionGivesBackTheExactSize) {
     EXPECT_EQ(p.umem() + q.umem(), 16000u - p.rmem() - q.rmem());
 }
 
-// The identity and the dump texts of every class, one row each: isA answers for the
+// The identity, name and dump texts of every class, one row each: isA answers for the
 // class and its bases (rows with a chain), by pointer, and className names the class.
 // Elements go 4 blanks further in, nested containers further still; flag 6 adds a
 // container's count, flag 5 a hash table's count and collisions, flag 4 a string's
@@ -205,9 +206,26 @@ TEST_F(Strings, IdentityAndDumpOfEveryClass) {
     }
     expectChain(tovLinkObj(o1), {tovLinkObjClass});
     expectChain(tovIterPtr(static_cast<tovIterator*>(nullptr)), {tovIterPtrClass});  // deletes nothing
+    expectChain(*tovPool::mainPool(), {tovPoolClass});
+    std::string names;  // each class name's text; expectChain tells their pointers apart
+    for (const char* name : classNames()) names += std::string(name) + ' ';
+    EXPECT_EQ(names,
+              "tovObject tovPool tovContainer tovIterator tovIterPtr tovLinkObj tovFifo tovFifoIter tovList "
+              "tovListIter tovSList tovSListIter tovHash tovHashIter tovStrElem tovStringClass "
+              "tovStringTblClass tovNamedObj tovSptr ");
     std::ostringstream os;
     os << handle << abc;
     EXPECT_EQ(os.str(), "abcabc");
+}
+
+// Handles as values: assignment, also to itself, keeps an automatic handle one.
+TEST_F(Strings, AssignedHandlesStayAutomatic) {
+    tovString a("fig"), b("kiwi");
+    a = b;
+    tovString& alias = a;  // assignment to itself, hidden from the compiler's warning
+    a = alias;
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(a.getPool(), nullptr);
 }
 
 // What clients override is kept: a named object is equal by the name it was made with,
