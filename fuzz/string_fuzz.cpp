@@ -397,7 +397,12 @@ struct StringModel {
                     return kind == plain ? new (t.getPool()) tovStrElem(text.c_str())
                                          : new (t.getPool()) Client(text.c_str(), kind == twin);
                 });
-                t.add(*added);
+                try {
+                    fuzzModel::fallible([&] { t.add(*added); });
+                } catch (const std::bad_alloc&) {
+                    delete added;
+                    throw;
+                }
                 m.tables[temp].entries.push_back({added, *added, kind});
                 break;
             }

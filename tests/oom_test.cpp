@@ -1,11 +1,10 @@
 // Out of memory where the models do not go (they fail each call of theirs at its n-th
 // heap allocation, always with a main pool): with no main pool, so that objects, tables
-// and texts come from the heap; the text index, whose failures the table absorbs; a
-// caller's pool given to tempInit. Each operation runs with the n-th heap allocation
-// failing, once or from then on, for n = 1, 2, ... while the operation reaches the n-th.
-// A failure that reaches the caller must be std::bad_alloc and leave the library as it
-// was; one the operation absorbs must leave its results right; either way the tables
-// and the main pool verify and the call made again succeeds.
+// and texts come from the heap; a hit's candidate; a caller's pool given to tempInit.
+// Each operation runs with the n-th heap allocation failing, once or from then on, for
+// n = 1, 2, ... while the operation reaches the n-th. A failure must reach the caller as
+// std::bad_alloc and leave the library as it was; the tables and the main pool verify
+// and the call made again succeeds.
 #include <gtest/gtest.h>
 
 #include <cxxabi.h>
@@ -24,7 +23,6 @@
 
 #include <tovlib.h>
 
-#include "crafted_texts.h"
 #include "heap_fault.h"
 #include "support.h"
 
@@ -51,7 +49,6 @@ tovPool* fill(tovPool* p) {
 }
 
 tovStringTbl& table() { return *tovStringTbl::establish(nullptr); }
-tovStrElem* intern(int i) { return &table().addStrElem(("t" + std::to_string(i)).c_str()); }
 
 struct State {
     std::string pools, rest;
@@ -159,27 +156,6 @@ std::vector<Row> rows() {
              void* spare = tovPool::mainPool()->alloc(sizeof(tovStrElem)); fill(tovPool::mainPool());
              tovPool::mainPool()->free(spare, sizeof(tovStrElem))),
         STEP(table().addStrElem(hundred.c_str())));
-    // The text index of a large table is only an aid: when it cannot be made, grown or
-    // count an object of another class, the chains answer, and the index is made again
-    // once memory is back. The main pool has room for everything.
-    const auto large = [](bool index) {
-        return STEP(t.strings(false); tovPool::mainPool()->free(tovPool::mainPool()->alloc(60000), 60000);
-                    heapFault::failFrom(!index); for (int k = 0; k < 100; ++k) intern(k); t.old = intern(0);
-                    heapFault::failAt(0));
-    };
-    row("addStrElem, text index unavailable", 0, large(false),
-        STEP(EXPECT_EQ(intern(100), intern(100)); EXPECT_EQ(intern(0), t.old);
-             EXPECT_EQ(table().count(), 101)));
-    row("add(Client) to an indexed table", 0, large(true),
-        STEP(auto* other = new (nullptr) Client; table().add(*other); EXPECT_TRUE(table().remove(*other));
-             EXPECT_EQ(intern(0), t.old)));
-    // Texts of one string hash: the one that makes the index leave that hash for its
-    // keyed one finds no memory for the new slots or their kept hashes; the chains answer.
-    static const std::vector<std::string> crowd = crafted::collidingTexts(18);
-    row("addStrElem, text index turning keyed", 0,
-        STEP(large(true)(t); for (int k = 0; k < 17; ++k) table().addStrElem(crowd[k].c_str())),
-        STEP(EXPECT_EQ(&table().addStrElem(crowd[17].c_str()), &table().addStrElem(crowd[17].c_str()));
-             EXPECT_EQ(table().count(), 118)));
     // The handle comes from the element's conversion, as `tovString& h = e;`. A named
     // object makes itself and then its name handle.
     const Step named = STEP(t.strings(true); t.old = &table().addStrElem("alpha"); t.name.emplace(t.old));
