@@ -28,11 +28,8 @@
 
 namespace {
 
-// A client's object. All of them hash alike: every addition to a hash after the first
-// is a collision.
 class Client : public tovObject {
 public:
-    unsigned int hash(int) const override { return 7; }
     TOV_OBJECT_OPERATORS(Client)
 };
 
@@ -59,8 +56,6 @@ struct State {
 struct Trial {
     std::optional<NoMainPool> none;  // destroyed last: the main pool comes back
     tovPool* p = nullptr;
-    tovContainer* c = nullptr;
-    Client* items[3] = {};
     tovObject* made = nullptr;
     tovStrElem* old = nullptr;
     std::optional<tovString> name;
@@ -68,8 +63,6 @@ struct Trial {
     ~Trial() {
         heapFault::failAt(0);  // also when an exception other than std::bad_alloc is on its way
         delete made;
-        delete c;
-        for (Client* i : items) delete i;
         name.reset();
         // Tables on the heap are not released with a pool, and never destroy their elements.
         for (const tovStringTbl* t : {tovStringTbl::table(), tovStringTbl::tempTable()}) {
@@ -80,32 +73,20 @@ struct Trial {
             for (tovObject* e : elements) delete e;
         }
     }
-    tovPool* pool() { return none.emplace(true), nullptr; }
-    void hold(tovContainer* container) {  // made on the heap: it holds two of three items
-        c = container;
-        for (Client*& i : items) i = new (nullptr) Client;
-        c->add(*items[0]), c->add(*items[1]);
-    }
     void strings(bool noMain) {  // the main table; without a main pool, on the heap
         none.emplace(noMain);
         tovLib::init(false);
     }
     // The state a failure must leave as it was: every pool's report with flag 0 (counters,
     // blocks, free segments, recycled lists), apools, and the rest: the chain, upools, the
-    // main pool, both tables, flags 0 and 7, and what the trial holds: the container's count,
-    // collisions and each item's presence and reference count (no iterator: it would take a
-    // block), the old element's reference count.
+    // main pool, both tables, flags 0 and 7, and the old element's reference count.
     State state() const {
         std::ostringstream pools, os;
         tovPool::printAll(pools);
         const tovStringTbl *t = tovStringTbl::table(), *temp = tovStringTbl::tempTable();
         os << "npools " << tovPool::npools() << " upools " << tovPool::upools() << " main "
            << tovPool::mainPool() << " table " << t << ' ' << (t ? t->count() : -1) << " temp " << temp << ' '
-           << (temp ? temp->count() : -1) << " flags " << tovLib::get(0) << tovLib::get(7) << " count "
-           << (c ? c->count() : -1);
-        if (auto* h = dynamic_cast<tovHash<4191>*>(c)) os << " col " << h->col();
-        for (int k = 0; c && k < 3; ++k)
-            os << " [" << (c->find(*items[k]) != nullptr) << ' ' << items[k]->refCount() << ']';
+           << (temp ? temp->count() : -1) << " flags " << tovLib::get(0) << tovLib::get(7);
         if (old) os << " old " << old->refCount();
         return {pools.str(), os.str(), tovPool::apools()};
     }
@@ -130,14 +111,6 @@ std::vector<Row> rows() {
     row("new (nullptr) Client", 1, none, STEP(t.made = new (nullptr) Client));
     row("establish", 1, none, STEP(tovStringTbl::establish(nullptr)));
     row("establishTemp", 1, none, STEP(tovStringTbl::establishTemp(nullptr)));
-    const std::pair<const char*, Step> kinds[] = {{"tovFifo", STEP(t.hold(new (t.pool()) tovFifo))},
-                                                  {"tovList", STEP(t.hold(new (t.pool()) tovList))},
-                                                  {"tovSList", STEP(t.hold(new (t.pool()) tovSList))},
-                                                  {"tovHash", STEP(t.hold(new (t.pool()) tovHash<4191>))}};
-    for (const auto& [kind, setUp] : kinds) {
-        row(kind + std::string(" add"), 1, setUp, STEP(t.c->add(*t.items[2])));
-        row(kind + std::string(" newIterator"), 1, setUp, STEP(t.made = t.c->newIterator()));
-    }
     // Candidate, text, node; a text already there is found without a candidate.
     static const std::string texts[] = {"alpha", "alpha", std::string(600, 'w'), std::string(9000, 'h')};
     for (const std::string& s : texts) {
