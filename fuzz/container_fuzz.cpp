@@ -105,7 +105,7 @@ tovContainer* makeContainer(int kind) {
 // construction marker there.
 Elem* newElem(int pool, int key, unsigned h, bool held) {
     const int id = static_cast<int>(s.recs.size());
-    Elem* e = pool >= 0 ? fuzzModel::fallible([&] { return new (s.pools[pool]) Elem(id, key, h); })
+    Elem* e = pool >= 0 ? FUZZ_FALLIBLE(new (s.pools[pool]) Elem(id, key, h))
                         : ::new (std::memset(::operator new(sizeof(Elem)), 0, sizeof(Elem))) Elem(id, key, h);
     if (held) e->up();
     s.recs.push_back({e, pool, pool >= 0 && held, 0, held, true});
@@ -137,7 +137,7 @@ std::size_t addEntry(int k, int id) {
     struct Unsort {
         ~Unsort() { sorted = nullptr; }
     } unsort;
-    FUZZ_CHECK(&fuzzModel::fallible([&]() -> tovObject& { return s.c[k]->add(*r.e); }) == r.e);
+    FUZZ_CHECK(&FUZZ_FALLIBLE(s.c[k]->add(*r.e)) == r.e);
     v.insert(v.begin() + static_cast<std::ptrdiff_t>(pos), id);
     r.refs += r.pool >= 0;
     ++r.entries;
@@ -314,7 +314,7 @@ void rangeWalks(int k, FuzzInput& in) {
 void iterate(int k, int addId, FuzzInput& in) {
     std::size_t used = rounded(iterSize[k]);  // the iterator comes from the container's pool
     for (std::size_t size : containerSize) used += rounded(size);
-    tovIterPtr it(fuzzModel::fallible([&] { return s.c[k]->newIterator(); }));
+    tovIterPtr it(FUZZ_FALLIBLE(s.c[k]->newIterator()));
     FUZZ_EQ(s.pools[2]->umem(), used);
     std::size_t from = 0;
     if (addId >= 0) {

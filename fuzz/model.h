@@ -117,6 +117,9 @@ int run(const std::uint8_t* data, std::size_t size) {
 
 }  // namespace fuzzModel
 
+// A library call under the step's fault, as fuzzModel::fallible() makes it.
+#define FUZZ_FALLIBLE(...) fuzzModel::fallible([&]() -> decltype(auto) { return (__VA_ARGS__); })
+
 // The fuzz target, or in the models' plain builds the test's entry, of a model class.
 #define FUZZ_MODEL(Model)                                                               \
     extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) { \

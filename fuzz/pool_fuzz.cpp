@@ -95,7 +95,7 @@ void doAlloc(Model& m, std::size_t size) {
     const std::size_t held = tovLib::poolCacheHeld();
     unsigned char* p;
     try {
-        p = static_cast<unsigned char*>(fuzzModel::fallible([&] { return m.pool->alloc(size); }));
+        p = static_cast<unsigned char*>(FUZZ_FALLIBLE(m.pool->alloc(size)));
     } catch (const std::bad_alloc&) {  // the cache given back to the heap mends one failure
         FUZZ_CHECK(fuzzModel::faultPersists || held == 0);
         FUZZ_EQ(tovLib::poolCacheHeld(), 0u);
@@ -331,7 +331,7 @@ struct PoolModel {
             FUZZ_EQ(m.pool->releaseFlag(), m.flag);
         } else if (op == 14) {  // flagged pools are destroyed, the others left as they are; the
                                 // main pool is emptied and stays
-            fuzzModel::fallible([&] { return tovPool::mainPool()->alloc(in.below(600)); });
+            FUZZ_FALLIBLE(tovPool::mainPool()->alloc(in.below(600)));
             tovPool::releaseAll();
             FUZZ_EQ(tovPool::mainPool()->amem(), 0u);
             for (Model& each : models)

@@ -128,8 +128,8 @@ std::string makeText(FuzzInput& in, Model& m) {
 
 // A table the model holds open, the main one made if there is none.
 tovStringTbl& tableOf(Model& m, bool temp) {
-    tovStringTbl& t = *fuzzModel::fallible(
-        [temp] { return temp ? tovStringTbl::establishTemp(nullptr) : tovStringTbl::establish(nullptr); });
+    tovStringTbl& t =
+        *FUZZ_FALLIBLE(temp ? tovStringTbl::establishTemp(nullptr) : tovStringTbl::establish(nullptr));
     m.open[temp] = true;
     return t;
 }
@@ -156,8 +156,7 @@ tovStrElem& addText(Model& m, bool temp, const std::string& text, bool null) {
     const bool hit = m.tables[temp].answer(nullptr, text);
     tovPool& pool = temp ? *m.tempPool : *tovPool::mainPool();
     const std::size_t used = pool.umem(), rmem = pool.rmem(), pair[] = {sizeof(tovStrElem), text.size() + 1};
-    tovStrElem& e =
-        fuzzModel::fallible([&]() -> tovStrElem& { return t.addStrElem(null ? nullptr : text.c_str()); });
+    tovStrElem& e = FUZZ_FALLIBLE(t.addStrElem(null ? nullptr : text.c_str()));
     if (hit) {
         FUZZ_EQ(pool.umem(), used);
         FUZZ_CHECK(pool.rmem() <= rmem + rounded(pair[0]) + rounded(pair[1]));
@@ -276,9 +275,7 @@ struct StringModel {
                 const unsigned sel = in.byte();
                 const std::string text = sel % 16 == 0 ? std::string() : makeText(in, m);
                 const char* s = sel % 16 == 0 ? nullptr : text.c_str();
-                tovString* h = fuzzModel::fallible([&]() -> tovString* {
-                    return sel & 16 ? new (nullptr) Tagged(s) : new (nullptr) tovString(s);
-                });
+                tovString* h = FUZZ_FALLIBLE(sel & 16 ? new (nullptr) Tagged(s) : new (nullptr) tovString(s));
                 m.open[0] |= !m.open[1];
                 intern(m, m.open[1], text, nullptr, *h);
                 m.objs.push_back({h, false, *h, text, m.open[1], false});
@@ -291,8 +288,8 @@ struct StringModel {
                 tovStrElem& e = addText(m, temp, text, text.empty() && in.byte() & 1);
                 // The handle on its own, or the element's conversion: in the element's pool.
                 const bool converted = in.byte() & 1;
-                tovString* h = fuzzModel::fallible(
-                    [&] { return converted ? &static_cast<tovString&>(e) : new (nullptr) tovString(&e); });
+                tovString* h =
+                    FUZZ_FALLIBLE(converted ? &static_cast<tovString&>(e) : new (nullptr) tovString(&e));
                 m.objs.push_back({h, false, e, text, temp, converted && temp});
                 // Any handle or named object is unequal to an element, and ordered by address;
                 // the element itself is in no order before or after it.
@@ -307,8 +304,7 @@ struct StringModel {
                 if (m.objs.empty() || m.objs.size() >= 200) break;
                 const bool inTemp = pickTemp();
                 const Obj& from = m.objs[pick];
-                auto* named = fuzzModel::fallible(
-                    [&] { return new (inTemp ? m.tempPool : nullptr) tovNamedObj(from.name()); });
+                auto* named = FUZZ_FALLIBLE(new (inTemp ? m.tempPool : nullptr) tovNamedObj(from.name()));
                 m.objs.push_back({named, true, from.id, from.text, from.temp, inTemp});
                 break;
             }
@@ -329,7 +325,7 @@ struct StringModel {
                     dropIf(m, [victim = m.objs[pick].o](const Obj& o) { return o.o == victim; });
                 break;
             case 9: {  // a new pool each time; the table is made only once
-                fuzzModel::fallible([] { tovLib::tempInit(nullptr); });
+                FUZZ_FALLIBLE(tovLib::tempInit(nullptr));
                 if (m.open[1]) {
                     ++m.unknownPools;
                     break;
@@ -348,12 +344,11 @@ struct StringModel {
             case 11:
             case 12:  // a reset, or a new, empty main table
                 reset(m, in.byte() & 1);
-                op == 11 ? tovLib::reset()
-                         : fuzzModel::fallible([] { tovLib::reInit(false); });  // fails as reset
+                op == 11 ? tovLib::reset() : FUZZ_FALLIBLE(tovLib::reInit(false));  // fails as reset
                 m.open[0] = op == 12;
                 break;
             case 13:
-                fuzzModel::fallible([] { tovLib::init(false); });
+                FUZZ_FALLIBLE(tovLib::init(false));
                 m.open[0] = true;
                 break;
             case 14: {  // a walk over a table: what find() meets first for each entry, and the
@@ -393,12 +388,11 @@ struct StringModel {
                     break;
                 }
                 const auto kind = static_cast<Kind>(in.below(3));
-                auto* added = fuzzModel::fallible([&]() -> tovStrElem* {
-                    return kind == plain ? new (t.getPool()) tovStrElem(text.c_str())
-                                         : new (t.getPool()) Client(text.c_str(), kind == twin);
-                });
+                auto* added =
+                    FUZZ_FALLIBLE(kind == plain ? new (t.getPool()) tovStrElem(text.c_str())
+                                                : new (t.getPool()) Client(text.c_str(), kind == twin));
                 try {
-                    fuzzModel::fallible([&] { t.add(*added); });
+                    FUZZ_FALLIBLE(t.add(*added));
                 } catch (const std::bad_alloc&) {
                     delete added;
                     throw;
