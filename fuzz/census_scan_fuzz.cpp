@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "census_scan.h"
-#include "fuzz_input.h"
+#include "model.h"
 
 namespace {
 

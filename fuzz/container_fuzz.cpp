@@ -17,7 +17,7 @@
 
 #include <tovlib.h>
 
-#include "fuzz_input.h"
+#include "model.h"
 
 namespace {
 
@@ -75,8 +75,6 @@ constexpr std::size_t iterSize[kinds] = {sizeof(tovFifoIter), sizeof(tovListIter
 constexpr std::size_t containerSize[kinds] = {sizeof(tovFifo), sizeof(tovList), sizeof(tovSList),
                                               sizeof(tovHash<4191>), sizeof(Small)};
 
-std::size_t rounded(std::size_t n) { return (n + 7) / 8 * 8; }
-
 struct State {
     tovPool* pools[3];  // two for elements, the last for containers and iterators
     std::vector<Rec> recs;
@@ -107,7 +105,7 @@ tovContainer* makeContainer(int kind) {
 // construction marker there.
 Elem* newElem(int pool, int key, unsigned h, bool held) {
     const int id = static_cast<int>(s.recs.size());
-    Elem* e = pool >= 0 ? new (s.pools[pool]) Elem(id, key, h)
+    Elem* e = pool >= 0 ? FUZZ_FALLIBLE(new (s.pools[pool]) Elem(id, key, h))
                         : ::new (std::memset(::operator new(sizeof(Elem)), 0, sizeof(Elem))) Elem(id, key, h);
     if (held) e->up();
     s.recs.push_back({e, pool, pool >= 0 && held, 0, held, true});
@@ -133,12 +131,14 @@ std::size_t addEntry(int k, int id) {
         const Elem& o = *s.recs[x].e;
         return k == slist ? r.e->key < o.key : bucket(k, o) >= bucket(k, *r.e);
     };
-    auto at = k == fifo ? v.end() : std::find_if(v.begin(), v.end(), after);
-    const auto pos = static_cast<std::size_t>(at - v.begin());
-    v.insert(at, id);
+    const auto pos =
+        static_cast<std::size_t>((k == fifo ? v.end() : std::find_if(v.begin(), v.end(), after)) - v.begin());
     sorted = r.e;
-    FUZZ_CHECK(&s.c[k]->add(*r.e) == r.e);
-    sorted = nullptr;
+    struct Unsort {
+        ~Unsort() { sorted = nullptr; }
+    } unsort;
+    FUZZ_CHECK(&FUZZ_FALLIBLE(s.c[k]->add(*r.e)) == r.e);
+    v.insert(v.begin() + static_cast<std::ptrdiff_t>(pos), id);
     r.refs += r.pool >= 0;
     ++r.entries;
     return pos;
@@ -178,10 +178,12 @@ Elem::~Elem() {
     FUZZ_CHECK(!s.pending.empty() && s.pending.front() == id);
     s.pending.pop_front();
     if (host < 0 || !s.c[host]) return;
+    const std::size_t fault = std::exchange(fuzzModel::faultAt, 0);  // nothing fails in a destructor
     meddleProbe.key = meddle % 12;
     meddleProbe.h = hashes[meddle % 12 % 8];
     removeKey(host, meddleProbe);
     addEntry(host, newElem(s.recs[id].pool, meddle / 12, hashes[meddle / 12 % 8], false)->id);
+    fuzzModel::faultAt = fault;
 }
 
 // The harness lets go of its own hold: a counted element then lives on only in the
@@ -312,7 +314,7 @@ void rangeWalks(int k, FuzzInput& in) {
 void iterate(int k, int addId, FuzzInput& in) {
     std::size_t used = rounded(iterSize[k]);  // the iterator comes from the container's pool
     for (std::size_t size : containerSize) used += rounded(size);
-    tovIterPtr it(*s.c[k]);
+    tovIterPtr it(FUZZ_FALLIBLE(s.c[k]->newIterator()));
     FUZZ_EQ(s.pools[2]->umem(), used);
     std::size_t from = 0;
     if (addId >= 0) {
@@ -336,17 +338,20 @@ void destroy(int k) {
     s.dying = -1;
 }
 
-}  // namespace
+// Each input with three new pools and one container of each kind.
+struct ContainerModel {
+    static constexpr unsigned ops = 13;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzInput in(data, size);
-    s.recs.clear();
-    s.mainUsed = tovPool::mainPool()->umem();
-    for (tovPool*& p : s.pools) p = new tovPool;
-    for (int k = 0; k < kinds; ++k) s.c[k] = makeContainer(k);
+    ContainerModel() {
+        s.recs.clear();
+        s.mainUsed = tovPool::mainPool()->umem();
+        for (tovPool*& p : s.pools) p = new tovPool;
+        for (int k = 0; k < kinds; ++k) s.c[k] = makeContainer(k);
+    }
 
-    while (in.more()) {
-        const unsigned op = in.below(13);
+    void check() { ::check(); }
+
+    void step(unsigned op, FuzzInput& in) {
         const int k = static_cast<int>(in.below(kinds));
         std::vector<int> alive;
         for (const Rec& r : s.recs)
@@ -398,15 +403,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             sorted = nullptr;
             FUZZ_EQ(threw, adds || (what && (!empty || (k >= hash && what != 2))));
         }
-        check();
     }
+
     // Each container goes before the later ones its elements' destructors may add to.
-    for (int k = 0; k < kinds; ++k) destroy(k), s.c[k] = nullptr;
-    for (std::size_t id = 0; id < s.recs.size(); ++id) letGo(static_cast<int>(id));
-    FUZZ_CHECK(s.pending.empty());
-    for (tovPool* p : s.pools) {
-        FUZZ_EQ(p->umem(), 0u);
-        delete p;
+    ~ContainerModel() {
+        for (int k = 0; k < kinds; ++k) destroy(k), s.c[k] = nullptr;
+        for (std::size_t id = 0; id < s.recs.size(); ++id) letGo(static_cast<int>(id));
+        FUZZ_CHECK(s.pending.empty());
+        for (tovPool* p : s.pools) {
+            FUZZ_EQ(p->umem(), 0u);
+            delete p;
+        }
     }
-    return 0;
-}
+};
+
+}  // namespace
+
+FUZZ_MODEL(ContainerModel)

@@ -20,7 +20,7 @@
 
 #include <tovlib.h>
 
-#include "fuzz_input.h"
+#include "model.h"
 
 namespace {
 
@@ -31,7 +31,6 @@ constexpr std::size_t classes = tovPool::sizeClasses;
 constexpr int poolCount = 3;
 constexpr std::size_t maxLive = 1500;
 
-std::size_t rounded(std::size_t n) { return n == 0 ? unit : (n + unit - 1) / unit * unit; }
 std::uintptr_t addr(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
 
 struct Element {  // handed out: r rounded bytes at p, all set to fill
@@ -93,7 +92,15 @@ std::uintptr_t take(Model& m, std::map<std::uintptr_t, std::size_t>::iterator it
 void doAlloc(Model& m, std::size_t size) {
     const std::size_t r = rounded(size);
     const unsigned blocksBefore = m.pool->ablocks();
-    auto* p = static_cast<unsigned char*>(m.pool->alloc(size));
+    const std::size_t held = tovLib::poolCacheHeld();
+    unsigned char* p;
+    try {
+        p = static_cast<unsigned char*>(FUZZ_FALLIBLE(m.pool->alloc(size)));
+    } catch (const std::bad_alloc&) {  // the cache given back to the heap mends one failure
+        FUZZ_CHECK(fuzzModel::faultPersists || held == 0);
+        FUZZ_EQ(tovLib::poolCacheHeld(), 0u);
+        throw;
+    }
     const std::uintptr_t a = addr(p);
     std::uintptr_t expected = 0;
     auto fit = m.free.begin();  // first fit, when no recycled element of the class waits
@@ -281,20 +288,27 @@ void checkRegistry() {
     FUZZ_CHECK((got.flags() & std::ios::basefield) == std::ios::hex);
 }
 
-}  // namespace
+// Each input from an empty cache, with three new pools; the step's pool is checked after it.
+struct PoolModel {
+    static constexpr unsigned ops = 19;
+    Model* m = models;
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzInput in(data, size);
-    tovLib::set(0);
-    tovLib::setPoolCacheBound(std::size_t{64} << 20);  // each input from an empty cache
-    tovLib::trimPoolCache();
-    chain.assign(1, tovPool::mainPool());
-    FUZZ_EQ(tovPool::npools(), 1u);
-    for (Model& m : models) makePool(m);
+    PoolModel() {
+        tovLib::set(0);
+        tovLib::setPoolCacheBound(std::size_t{64} << 20);
+        tovLib::trimPoolCache();
+        chain.assign(1, tovPool::mainPool());
+        FUZZ_EQ(tovPool::npools(), 1u);
+        for (Model& each : models) makePool(each);
+    }
 
-    while (in.more()) {
-        const unsigned op = in.below(19);
-        Model& m = models[in.below(poolCount)];
+    void check() {
+        ::check(*m);
+        checkRegistry();
+    }
+
+    void step(unsigned op, FuzzInput& in) {
+        Model& m = *(this->m = &models[in.below(poolCount)]);
         const bool room = m.live.size() < maxLive;
         if (op < 4 && room) {  // small, around the recycling limit
             doAlloc(m, in.below(530));
@@ -317,7 +331,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_EQ(m.pool->releaseFlag(), m.flag);
         } else if (op == 14) {  // flagged pools are destroyed, the others left as they are; the
                                 // main pool is emptied and stays
-            tovPool::mainPool()->alloc(in.below(600));
+            FUZZ_FALLIBLE(tovPool::mainPool()->alloc(in.below(600)));
             tovPool::releaseAll();
             FUZZ_EQ(tovPool::mainPool()->amem(), 0u);
             for (Model& each : models)
@@ -353,16 +367,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 FUZZ_EQ(tovLib::poolCacheHeld(), 0u);
             }
         }
-        check(m);
-        checkRegistry();
     }
-    for (Model& m : models) {
-        for (std::size_t i = m.live.size(); i-- > 0;) doFree(m, i, i);
-        check(m);
-        FUZZ_EQ(m.umem, 0u);
-        delete m.pool;
-        forget(m);
+
+    ~PoolModel() {
+        for (Model& each : models) {
+            for (std::size_t i = each.live.size(); i-- > 0;) doFree(each, i, i);
+            ::check(each);
+            FUZZ_EQ(each.umem, 0u);
+            delete each.pool;
+            forget(each);
+        }
+        FUZZ_EQ(tovPool::npools(), 1u);
     }
-    FUZZ_EQ(tovPool::npools(), 1u);
-    return 0;
-}
+};
+
+}  // namespace
+
+FUZZ_MODEL(PoolModel)

@@ -16,7 +16,7 @@
 
 #include <tovlib.h>
 
-#include "fuzz_input.h"
+#include "model.h"
 
 namespace {
 
@@ -30,8 +30,6 @@ int textOrder(const std::string& a, const std::string& b) {  // unsigned bytes
     const int c = a.compare(b);
     return c < 0 ? -1 : c > 0 ? 1 : 0;
 }
-
-std::size_t rounded(std::size_t n) { return (n + 7) / 8 * 8; }
 
 // An element of a client's class: equal by its text like a plain one (a twin), or to
 // nothing but itself (aloof). A table must ask it rather than compare texts.
@@ -130,8 +128,10 @@ std::string makeText(FuzzInput& in, Model& m) {
 
 // A table the model holds open, the main one made if there is none.
 tovStringTbl& tableOf(Model& m, bool temp) {
+    tovStringTbl& t =
+        *FUZZ_FALLIBLE(temp ? tovStringTbl::establishTemp(nullptr) : tovStringTbl::establish(nullptr));
     m.open[temp] = true;
-    return *(temp ? tovStringTbl::establishTemp(nullptr) : tovStringTbl::establish(nullptr));
+    return t;
 }
 
 // The element for `text` in a table: the one the model answers, else `got`, which must
@@ -156,7 +156,7 @@ tovStrElem& addText(Model& m, bool temp, const std::string& text, bool null) {
     const bool hit = m.tables[temp].answer(nullptr, text);
     tovPool& pool = temp ? *m.tempPool : *tovPool::mainPool();
     const std::size_t used = pool.umem(), rmem = pool.rmem(), pair[] = {sizeof(tovStrElem), text.size() + 1};
-    tovStrElem& e = t.addStrElem(null ? nullptr : text.c_str());
+    tovStrElem& e = FUZZ_FALLIBLE(t.addStrElem(null ? nullptr : text.c_str()));
     if (hit) {
         FUZZ_EQ(pool.umem(), used);
         FUZZ_CHECK(pool.rmem() <= rmem + rounded(pair[0]) + rounded(pair[1]));
@@ -238,15 +238,31 @@ void check(const Model& m) {
     for (tovPool* p : m.pools) FUZZ_EQ(p->umem(), (m.open[1] && p == m.tempPool ? used[1] : 0));
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzInput in(data, size);
+// Each input from a reset library. No cache of released memory: every block is a heap
+// call. A step a fault stops forgets the texts it met.
+struct StringModel {
+    static constexpr unsigned ops = 19;
     Model m;
-    tovLib::reset();
-    check(m);
-    while (in.more()) {
-        const unsigned op = in.below(19);
+
+    StringModel() {
+        tovLib::setPoolCacheBound(0);
+        tovLib::reset();
+        check();
+    }
+
+    void check() { ::check(m); }
+
+    void step(unsigned op, FuzzInput& in) {
+        const std::size_t texts = m.texts.size();
+        try {
+            operation(op, in);
+        } catch (const std::bad_alloc&) {
+            m.texts.resize(texts);
+            throw;
+        }
+    }
+
+    void operation(unsigned op, FuzzInput& in) {
         const auto objs = static_cast<unsigned>(m.objs.size());
         const std::size_t pick = objs ? in.below(objs) : 0;
         auto pickTemp = [&] { return m.open[1] && in.byte() & 1; };
@@ -259,7 +275,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 const unsigned sel = in.byte();
                 const std::string text = sel % 16 == 0 ? std::string() : makeText(in, m);
                 const char* s = sel % 16 == 0 ? nullptr : text.c_str();
-                tovString* h = sel & 16 ? new (nullptr) Tagged(s) : new (nullptr) tovString(s);
+                tovString* h = FUZZ_FALLIBLE(sel & 16 ? new (nullptr) Tagged(s) : new (nullptr) tovString(s));
                 m.open[0] |= !m.open[1];
                 intern(m, m.open[1], text, nullptr, *h);
                 m.objs.push_back({h, false, *h, text, m.open[1], false});
@@ -272,7 +288,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 tovStrElem& e = addText(m, temp, text, text.empty() && in.byte() & 1);
                 // The handle on its own, or the element's conversion: in the element's pool.
                 const bool converted = in.byte() & 1;
-                tovString* h = converted ? &static_cast<tovString&>(e) : new (nullptr) tovString(&e);
+                tovString* h =
+                    FUZZ_FALLIBLE(converted ? &static_cast<tovString&>(e) : new (nullptr) tovString(&e));
                 m.objs.push_back({h, false, e, text, temp, converted && temp});
                 // Any handle or named object is unequal to an element, and ordered by address;
                 // the element itself is in no order before or after it.
@@ -287,8 +304,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 if (m.objs.empty() || m.objs.size() >= 200) break;
                 const bool inTemp = pickTemp();
                 const Obj& from = m.objs[pick];
-                m.objs.push_back({new (inTemp ? m.tempPool : nullptr) tovNamedObj(from.name()), true, from.id,
-                                  from.text, from.temp, inTemp});
+                auto* named = FUZZ_FALLIBLE(new (inTemp ? m.tempPool : nullptr) tovNamedObj(from.name()));
+                m.objs.push_back({named, true, from.id, from.text, from.temp, inTemp});
                 break;
             }
             case 6:
@@ -308,7 +325,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     dropIf(m, [victim = m.objs[pick].o](const Obj& o) { return o.o == victim; });
                 break;
             case 9: {  // a new pool each time; the table is made only once
-                tovLib::tempInit(nullptr);
+                FUZZ_FALLIBLE(tovLib::tempInit(nullptr));
                 if (m.open[1]) {
                     ++m.unknownPools;
                     break;
@@ -327,11 +344,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 11:
             case 12:  // a reset, or a new, empty main table
                 reset(m, in.byte() & 1);
-                op == 11 ? tovLib::reset() : tovLib::reInit(false);
+                op == 11 ? tovLib::reset() : FUZZ_FALLIBLE(tovLib::reInit(false));  // fails as reset
                 m.open[0] = op == 12;
                 break;
             case 13:
-                tovLib::init(false);
+                FUZZ_FALLIBLE(tovLib::init(false));
                 m.open[0] = true;
                 break;
             case 14: {  // a walk over a table: what find() meets first for each entry, and the
@@ -371,9 +388,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     break;
                 }
                 const auto kind = static_cast<Kind>(in.below(3));
-                auto* added = kind == plain ? new (t.getPool()) tovStrElem(text.c_str())
-                                            : new (t.getPool()) Client(text.c_str(), kind == twin);
-                t.add(*added);
+                auto* added =
+                    FUZZ_FALLIBLE(kind == plain ? new (t.getPool()) tovStrElem(text.c_str())
+                                                : new (t.getPool()) Client(text.c_str(), kind == twin));
+                try {
+                    FUZZ_FALLIBLE(t.add(*added));
+                } catch (const std::bad_alloc&) {
+                    delete added;
+                    throw;
+                }
                 m.tables[temp].entries.push_back({added, *added, kind});
                 break;
             }
@@ -400,11 +423,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             }
         }
-        check(m);
     }
-    reset(m, false);  // what is left goes with the pools
-    tovLib::reset();
-    check(m);
-    FUZZ_EQ(tovPool::mainPool()->amem(), 0u);
-    return 0;
-}
+
+    ~StringModel() {
+        reset(m, false);  // what is left goes with the pools
+        tovLib::reset();
+        check();
+        FUZZ_EQ(tovPool::mainPool()->amem(), 0u);
+    }
+};
+
+}  // namespace
+
+FUZZ_MODEL(StringModel)

@@ -9,7 +9,7 @@
 #endif
 
 namespace {
-std::size_t failOn = 0, count = 0;
+std::size_t failOn = 0, count = 0, failed = 0;
 bool failLater = false;  // keep failing after the failOn-th call
 #ifdef HEAP_FAULT_REFUSE_MAIN_POOL
 // The first request of a pool's size fails: the main pool the library makes at load.
@@ -32,6 +32,7 @@ void heapFault::failAt(std::size_t n) { failOn = n, failLater = false, count = 0
 void heapFault::failFrom(std::size_t n) { failAt(n), failLater = n != 0; }
 std::size_t heapFault::calls() { return count; }
 long heapFault::live() { return liveCount; }
+std::size_t heapFault::failures() { return failed; }
 std::size_t heapFault::sites() { return siteCount; }
 const void* heapFault::site(std::size_t i) { return siteTable[i].at; }
 std::size_t heapFault::siteFailures(std::size_t i) { return siteTable[i].failures; }
@@ -44,7 +45,7 @@ void* operator new(std::size_t size) {
         std::size_t i = 0;
         while (i < siteCount && siteTable[i].at != at) ++i;
         if (i == siteCount) siteCount < 64 ? void(siteTable[siteCount++] = {at, 0}) : void(--i);
-        ++siteTable[i].failures;
+        ++siteTable[i].failures, ++failed;
         throw std::bad_alloc();
     }
     if (void* p = std::malloc(size ? size : 1)) return ++liveCount, p;

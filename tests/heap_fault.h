@@ -14,6 +14,8 @@ void failFrom(std::size_t n);
 std::size_t calls();
 /// Heap allocations made and not yet freed, since the program started.
 long live();
+/// Failures thrown since the program started.
+std::size_t failures();
 
 /// The distinct call sites (the return addresses of operator new) that failures were
 /// thrown to since the program started, in order of first failure.

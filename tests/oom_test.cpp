@@ -1,10 +1,10 @@
-// Out of memory: every operation that allocates runs with the n-th heap allocation
-// failing, once or from then on, for n = 1, 2, ... while the operation reaches the n-th.
-// A failure that reaches the caller must be std::bad_alloc and leave the library as it
-// was; one the operation absorbs (the text index) must leave its results right; either
-// way the tables and the main pool verify and the call made again succeeds. Each setting
-// is chosen so that the operation's allocations reach the heap: pools whose blocks are
-// full, or no main pool at all.
+// Out of memory where the models do not go (they fail each call of theirs at its n-th
+// heap allocation, always with a main pool): with no main pool, so that objects, tables
+// and texts come from the heap; a hit's candidate; a caller's pool given to tempInit.
+// Each operation runs with the n-th heap allocation failing, once or from then on, for
+// n = 1, 2, ... while the operation reaches the n-th. A failure must reach the caller as
+// std::bad_alloc and leave the library as it was; the tables and the main pool verify
+// and the call made again succeeds.
 #include <gtest/gtest.h>
 
 #include <cxxabi.h>
@@ -23,17 +23,13 @@
 
 #include <tovlib.h>
 
-#include "crafted_texts.h"
 #include "heap_fault.h"
 #include "support.h"
 
 namespace {
 
-// A client's object. All of them hash alike: every addition to a hash after the first
-// is a collision.
 class Client : public tovObject {
 public:
-    unsigned int hash(int) const override { return 7; }
     TOV_OBJECT_OPERATORS(Client)
 };
 
@@ -50,7 +46,6 @@ tovPool* fill(tovPool* p) {
 }
 
 tovStringTbl& table() { return *tovStringTbl::establish(nullptr); }
-tovStrElem* intern(int i) { return &table().addStrElem(("t" + std::to_string(i)).c_str()); }
 
 struct State {
     std::string pools, rest;
@@ -61,8 +56,6 @@ struct State {
 struct Trial {
     std::optional<NoMainPool> none;  // destroyed last: the main pool comes back
     tovPool* p = nullptr;
-    tovContainer* c = nullptr;
-    Client* items[3] = {};  // pooled ones go with the container; on the heap (no p), here
     tovObject* made = nullptr;
     tovStrElem* old = nullptr;
     std::optional<tovString> name;
@@ -70,9 +63,6 @@ struct Trial {
     ~Trial() {
         heapFault::failAt(0);  // also when an exception other than std::bad_alloc is on its way
         delete made;
-        delete c;
-        if (!p)
-            for (Client* i : items) delete i;
         name.reset();
         // Tables on the heap are not released with a pool, and never destroy their elements.
         for (const tovStringTbl* t : {tovStringTbl::table(), tovStringTbl::tempTable()}) {
@@ -83,33 +73,20 @@ struct Trial {
             for (tovObject* e : elements) delete e;
         }
     }
-    tovPool* pool(bool heap) { return none.emplace(heap), p = heap ? nullptr : new tovPool; }
-    void hold(tovContainer* container) {  // made in pool(): it holds two of three items
-        c = container;
-        for (Client*& i : items) i = new (p) Client;
-        c->add(*items[0]), c->add(*items[1]);
-        fill(p);
-    }
     void strings(bool noMain) {  // the main table; without a main pool, on the heap
         none.emplace(noMain);
         tovLib::init(false);
     }
     // The state a failure must leave as it was: every pool's report with flag 0 (counters,
     // blocks, free segments, recycled lists), apools, and the rest: the chain, upools, the
-    // main pool, both tables, flags 0 and 7, and what the trial holds: the container's count,
-    // collisions and each item's presence and reference count (no iterator: it would take a
-    // block), the old element's reference count.
+    // main pool, both tables, flags 0 and 7, and the old element's reference count.
     State state() const {
         std::ostringstream pools, os;
         tovPool::printAll(pools);
         const tovStringTbl *t = tovStringTbl::table(), *temp = tovStringTbl::tempTable();
         os << "npools " << tovPool::npools() << " upools " << tovPool::upools() << " main "
            << tovPool::mainPool() << " table " << t << ' ' << (t ? t->count() : -1) << " temp " << temp << ' '
-           << (temp ? temp->count() : -1) << " flags " << tovLib::get(0) << tovLib::get(7) << " count "
-           << (c ? c->count() : -1);
-        if (auto* h = dynamic_cast<tovHash<4191>*>(c)) os << " col " << h->col();
-        for (int k = 0; c && k < 3; ++k)
-            os << " [" << (c->find(*items[k]) != nullptr) << ' ' << items[k]->refCount() << ']';
+           << (temp ? temp->count() : -1) << " flags " << tovLib::get(0) << tovLib::get(7);
         if (old) os << " old " << old->refCount();
         return {pools.str(), os.str(), tovPool::apools()};
     }
@@ -130,97 +107,41 @@ std::vector<Row> rows() {
     const auto row = [&rows](std::string name, std::size_t failures, Step setUp, Step operation) {
         rows.push_back({std::move(name), failures, std::move(setUp), std::move(operation)});
     };
-    const std::string where[] = {" in a full pool", " in the empty main pool", " on the heap"};
-    for (std::size_t size : {8, 504, 600, 8000, 9000})
-        for (bool full : {false, true})
-            row("alloc(" + std::to_string(size) + ")" + (full ? where[0] : " in a new pool"), 1,
-                STEP(t.p = full ? fill(new tovPool) : new tovPool), STEP(t.p->alloc(size)));
-    for (int s : {0, 1, 2}) {
-        const Step setting = STEP(t.none.emplace(s == 2); t.p = s == 0 ? fill(new tovPool) : nullptr);
-        row("new (p) Client" + where[s], 1, setting, STEP(t.made = new (t.p) Client));
-        row("establish" + where[s], 1, setting, STEP(tovStringTbl::establish(t.p)));
-        row("establishTemp" + where[s], 1, setting, STEP(tovStringTbl::establishTemp(t.p)));
-    }
-    for (bool heap : {false, true}) {
-        const std::pair<const char*, Step> kinds[] = {
-            {"tovFifo", STEP(t.hold(new (t.pool(heap)) tovFifo))},
-            {"tovList", STEP(t.hold(new (t.pool(heap)) tovList))},
-            {"tovSList", STEP(t.hold(new (t.pool(heap)) tovSList))},
-            {"tovHash", STEP(t.hold(new (t.pool(heap)) tovHash<4191>))}};
-        for (const auto& [kind, setUp] : kinds) {
-            row(kind + where[heap ? 2 : 0] + " add", 1, setUp, STEP(t.c->add(*t.items[2])));
-            row(kind + where[heap ? 2 : 0] + " newIterator", 1, setUp, STEP(t.made = t.c->newIterator()));
-        }
-    }
-    // On the heap: candidate, text, node; a text already there is found without a
-    // candidate. In the main pool: the candidate's block, in a new arena that has room
-    // for the long text's block too.
+    const Step none = STEP(t.none.emplace(true));
+    row("new (nullptr) Client", 1, none, STEP(t.made = new (nullptr) Client));
+    row("establish", 1, none, STEP(tovStringTbl::establish(nullptr)));
+    row("establishTemp", 1, none, STEP(tovStringTbl::establishTemp(nullptr)));
+    // Candidate, text, node; a text already there is found without a candidate.
     static const std::string texts[] = {"alpha", "alpha", std::string(600, 'w'), std::string(9000, 'h')};
-    for (const std::string& s : texts)
-        for (bool heap : {false, true}) {
-            const char* const text = s.c_str();
-            const bool present = &s == &texts[1];  // interned in the set-up
-            const Step setUp = STEP(t.strings(heap); if (present) t.old = &table().addStrElem(text);
-                                    fill(tovPool::mainPool()));
-            const std::string name =
-                std::to_string(s.size()) + " bytes" + (present ? ", present)" : ")") + where[heap ? 2 : 0];
-            const std::size_t failures = !heap ? 1 : present ? 0 : 3;
-            row("addStrElem(" + name, failures, setUp, STEP(table().addStrElem(text)));
-            row("tovString(" + name, failures, setUp, STEP(tovString{text}));
-        }
-    row("tovString in a temporary table in a full pool", 1,
-        STEP(tovLib::init(false); tovLib::tempInit(new tovPool)),  // a block of exactly the table
-        STEP(tovString made("alpha"); EXPECT_EQ(tovStringTbl::tempTable()->count(), 1)));
+    for (const std::string& s : texts) {
+        const char* const text = s.c_str();
+        const bool present = &s == &texts[1];  // interned in the set-up
+        const Step setUp = STEP(t.strings(true); if (present) t.old = &table().addStrElem(text));
+        const std::string name = std::to_string(s.size()) + " bytes" + (present ? ", present)" : ")");
+        row("addStrElem(" + name, present ? 0 : 3, setUp, STEP(table().addStrElem(text)));
+        row("tovString(" + name, present ? 0 : 3, setUp, STEP(tovString{text}));
+    }
     // A hit whose candidate gets its element but not its text fails as the candidate
     // would, giving the element back.
     static const std::string hundred(100, 'x');
-    row("addStrElem(100 bytes, present), element recycled", 1,
+    row("addStrElem(100 bytes, present), element recycled, main pool", 1,
         STEP(t.strings(false); table().addStrElem(hundred.c_str());
              void* spare = tovPool::mainPool()->alloc(sizeof(tovStrElem)); fill(tovPool::mainPool());
              tovPool::mainPool()->free(spare, sizeof(tovStrElem))),
         STEP(table().addStrElem(hundred.c_str())));
-    // The text index of a large table is only an aid: when it cannot be made, grown or
-    // count an object of another class, the chains answer, and the index is made again
-    // once memory is back. The main pool has room for everything.
-    const auto large = [](bool index) {
-        return STEP(t.strings(false); tovPool::mainPool()->free(tovPool::mainPool()->alloc(60000), 60000);
-                    heapFault::failFrom(!index); for (int k = 0; k < 100; ++k) intern(k); t.old = intern(0);
-                    heapFault::failAt(0));
-    };
-    row("addStrElem, text index unavailable", 0, large(false),
-        STEP(EXPECT_EQ(intern(100), intern(100)); EXPECT_EQ(intern(0), t.old);
-             EXPECT_EQ(table().count(), 101)));
-    row("add(Client) to an indexed table", 0, large(true),
-        STEP(auto* other = new (nullptr) Client; table().add(*other); EXPECT_TRUE(table().remove(*other));
-             EXPECT_EQ(intern(0), t.old)));
-    // Texts of one string hash: the one that makes the index leave that hash for its
-    // keyed one finds no memory for the new slots or their kept hashes; the chains answer.
-    static const std::vector<std::string> crowd = crafted::collidingTexts(18);
-    row("addStrElem, text index turning keyed", 0,
-        STEP(large(true)(t); for (int k = 0; k < 17; ++k) table().addStrElem(crowd[k].c_str())),
-        STEP(EXPECT_EQ(&table().addStrElem(crowd[17].c_str()), &table().addStrElem(crowd[17].c_str()));
-             EXPECT_EQ(table().count(), 118)));
     // The handle comes from the element's conversion, as `tovString& h = e;`. A named
-    // object on the heap makes itself and then its name handle there.
-    for (bool heap : {false, true}) {
-        const Step setUp = STEP(t.strings(heap); t.old = &table().addStrElem("alpha"); t.name.emplace(t.old);
-                                t.p = heap ? nullptr : fill(new tovPool); fill(tovPool::mainPool()));
-        row("tovString& h = element" + where[heap ? 2 : 0], 1, setUp,
-            STEP(t.made = &static_cast<tovString&>(*t.old)));
-        row("new (p) tovNamedObj" + where[heap ? 2 : 0], heap ? 2u : 1u, setUp,
-            STEP(t.made = new (t.p) tovNamedObj(*t.name)));
-        row("init" + where[heap ? 2 : 1], 1, STEP(t.none.emplace(heap)), STEP(tovLib::init(true)));
-        // A failed reInit leaves the library as reset() does: no table, pools released,
-        // flags as they were. With no main pool, reset would destroy the one set aside.
-        row("reInit" + where[heap ? 2 : 1], 1,
-            STEP(tovPool::mainPool()->setReleaseFlag(!heap); t.none.emplace(heap); t.expected = t.state();
-                 if (!heap) tovLib::init(false); new (new tovPool) Client),
-            STEP(tovLib::reInit(true)));
-    }
-    row("tempInit(nullptr)", 2, STEP(), STEP(tovLib::tempInit(nullptr)));
-    row("tempInit(p)" + where[0], 1, STEP(t.p = fill(new tovPool)), STEP(tovLib::tempInit(t.p)));
-    row("tempInit(nullptr), temporary table open", 1, STEP(tovLib::tempInit(nullptr)),
-        STEP(tovLib::tempInit(nullptr)));
+    // object makes itself and then its name handle.
+    const Step named = STEP(t.strings(true); t.old = &table().addStrElem("alpha"); t.name.emplace(t.old));
+    row("tovString& h = element", 1, named, STEP(t.made = &static_cast<tovString&>(*t.old)));
+    row("new (nullptr) tovNamedObj", 2, named, STEP(t.made = new (nullptr) tovNamedObj(*t.name)));
+    row("init", 1, none, STEP(tovLib::init(true)));
+    // A failed reInit leaves the library as reset() does: no table, flags as they were;
+    // reset would destroy the pool set aside as main.
+    row("reInit", 1,
+        STEP(tovPool::mainPool()->setReleaseFlag(false); t.none.emplace(true); t.expected = t.state();
+             new (new tovPool) Client),
+        STEP(tovLib::reInit(true)));
+    row("tempInit(p), p full, main pool", 1, STEP(t.p = fill(new tovPool)), STEP(tovLib::tempInit(t.p)));
     return rows;
 }
 
@@ -281,46 +202,6 @@ TEST(Oom, EveryOperationFailsCleanlyAtEveryAllocation) {
     }
     tovLib::clr(0), tovLib::clr(7);
     tovLib::setPoolCacheBound(bound);
-}
-
-// With released memory cached, a block the cache can serve comes while the heap fails;
-// one it cannot fails as the heap does, leaving the pool as it was, once the cache has
-// gone back to the heap; a failure that giving the cache back mends never reaches the
-// caller. Each size is a pool's first block, whose arena the released donor left.
-TEST(Oom, CachedMemoryServesBlocksWhileTheHeapFails) {
-    tovLib::setPoolCacheBound(std::size_t{64} << 20);
-    for (std::size_t size : {8, 600, 8000, 9000, 1 << 20}) {
-        SCOPED_TRACE(size);
-        tovLib::trimPoolCache();
-        tovPool().alloc(size);  // the donor
-        const std::size_t held = tovLib::poolCacheHeld();
-        tovPool p;
-        heapFault::failFrom(1);
-        void* const served = p.alloc(size);
-        heapFault::failAt(0);
-        EXPECT_TRUE(served && held > 0 && tovLib::poolCacheHeld() == 0) << held;
-        EXPECT_EQ(p.amem(), std::max<std::size_t>(rounded(size), 8000));
-        for (bool mended : {false, true}) {
-            tovPool().alloc(8);  // cached, but too small for the next request
-            const auto counts = [&p] {
-                return std::vector<std::size_t>{p.amem(), p.fmem(), p.ablocks(), p.fblocks()};
-            };
-            const auto before = counts();
-            (mended ? heapFault::failAt : heapFault::failFrom)(1);
-            const bool threw = [&p] {
-                try {
-                    return p.alloc(std::size_t{2} << 20) == nullptr;
-                } catch (const std::bad_alloc&) {
-                    return true;
-                }
-            }();
-            const std::size_t calls = heapFault::calls();
-            heapFault::failAt(0);
-            EXPECT_EQ(threw, !mended);
-            EXPECT_TRUE(mended ? calls == 2 : counts() == before) << calls;  // refused, then granted
-            EXPECT_EQ(tovLib::poolCacheHeld(), 0u);
-        }
-    }
 }
 
 // The places in the library that received a failure, named through the dynamic linker.
