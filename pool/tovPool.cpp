@@ -95,7 +95,7 @@ void* tovPool::carve(std::size_t r) {
     // fit before), and set this class's hint to the link it already is; this does the
     // same, field for field. (Setting the hint again changes nothing: a hint is marked in
     // use and lies at or below _fitsBelow, which verify() checks.) alloc() takes the case
-    // of a remainder of at least smallLimit bytes inline (carveAhead()); this is the rest.
+    // of a remainder of at least smallLimit bytes in carveAhead(); this is the rest.
     if (r - 1 < smallLimit - 1 && !poisoning()) {
         Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
         Segment* const s = follow(link, false);

@@ -299,35 +299,37 @@ private:
     template <bool Asan>
     void* allocBody(std::size_t size) {
         const std::size_t r = rounded(size);
-        // Not for 0, the rounding that wrapped (class 0 stays empty; carve() refuses it).
-        if (r - 1 < smallLimit - 1) {
+        if (r < smallLimit) {
             if (Element* e = _recycled[r / 8]) {
                 _recycled[r / 8] = peek(e->next, Asan);
                 _umem += r;
                 handOut(e, r, Asan);
                 return e;
             }
-            if (!Asan) {
-                if (void* p = carveAhead(r)) return p;
+        }
+        return Asan ? carve(r) : carveAhead(r);
+    }
+    /// carve()'s common case, compiled where alloc() is, so that the call to it is
+    /// direct and short: the first candidate of the class, the segment at its hint (or
+    /// the head), lies above every hint and is large enough that what it leaves fits no
+    /// class it did not fit before (at least smallLimit bytes). Splitting it there is
+    /// what first fit would do, and it moves no hint and no search bound: the class's
+    /// hint is that link already, and no other hint or bound lies in the segment (see
+    /// carve()). Otherwise carve() decides. Not under AddressSanitizer, which carve()
+    /// serves: its records are opened with the sanitizer's answer. Out of line, so that
+    /// a loop around alloc() and free() stays as short as their recycled paths.
+    /// Not for 0, the rounding that wrapped (carve() refuses it), nor large requests.
+    [[gnu::noinline]] void* carveAhead(std::size_t r) {
+        if (r - 1 < smallLimit - 1) {
+            Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
+            Segment* const s = follow(link, false);
+            // Above every hint, so not null either.
+            if (reinterpret_cast<std::uintptr_t>(s) > _fitsBelow) {
+                const std::size_t size = peek(s->size, false);
+                if (size >= r + smallLimit) return splitFront(link, s, size, r, false);
             }
         }
         return carve(r);
-    }
-    /// carve()'s common case, inline: the first candidate of the class, the segment at
-    /// its hint (or the head), lies above every hint and is large enough that what it
-    /// leaves fits no class it did not fit before (at least smallLimit bytes). Splitting
-    /// it there is what first fit would do, and it moves no hint and no search bound: the
-    /// class's hint is that link already, and no other hint or bound lies in the segment
-    /// (see carve()). Null when the case does not apply. Not under AddressSanitizer,
-    /// which carve() serves: its records are opened with the sanitizer's answer.
-    void* carveAhead(std::size_t r) {
-        Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
-        Segment* const s = follow(link, false);
-        // Above every hint, so not null either.
-        if (reinterpret_cast<std::uintptr_t>(s) <= _fitsBelow) return nullptr;
-        const std::size_t size = peek(s->size, false);
-        if (size < r + smallLimit) return nullptr;
-        return splitFront(link, s, size, r, false);
     }
     /// Carves `r` bytes from the front of the segment `s` (of `size` bytes, at `link`),
     /// leaving a remainder that can hold its header.
