@@ -174,6 +174,7 @@ public:
 private:
     friend class tovStringTbl;
     friend class tovPoolCache;
+    friend class tovPoolResource;
 
     struct Arena;
     struct Block;
@@ -296,7 +297,9 @@ private:
     // so that its absence costs the small path one test, and out of line with it, so
     // that its presence costs every call site no more than a call. Marked cold, the
     // copies out of line also keep the compiler's layout of the inline path straight.
-    template <bool Asan>
+    // `Inline`: carveAhead()'s body in place of the call, for a caller with no loop
+    // around it (tovPoolResource::do_allocate()).
+    template <bool Asan, bool Inline = false>
     void* allocBody(std::size_t size) {
         const std::size_t r = rounded(size);
         if (r < smallLimit) {
@@ -307,7 +310,13 @@ private:
                 return e;
             }
         }
-        return Asan ? carve(r) : carveAhead(r);
+        if (Asan) return carve(r);
+        return Inline ? carveFront(r) : carveAhead(r);
+    }
+    /// alloc() with carveAhead()'s body in place.
+    void* allocInline(std::size_t size) {
+        if (poisoning()) return allocPoisoning(size);  // GCOVR_EXCL_LINE: see poisoning()
+        return allocBody<false, true>(size);
     }
     /// carve()'s common case, compiled where alloc() is, so that the call to it is
     /// direct and short: the first candidate of the class, the segment at its hint (or
@@ -319,7 +328,8 @@ private:
     /// serves: its records are opened with the sanitizer's answer. Out of line, so that
     /// a loop around alloc() and free() stays as short as their recycled paths.
     /// Not for 0, the rounding that wrapped (carve() refuses it), nor large requests.
-    [[gnu::noinline]] void* carveAhead(std::size_t r) {
+    [[gnu::noinline]] void* carveAhead(std::size_t r) { return carveFront(r); }
+    [[gnu::always_inline]] void* carveFront(std::size_t r) {
         if (r - 1 < smallLimit - 1) {
             Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
             Segment* const s = follow(link, false);
