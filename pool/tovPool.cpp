@@ -132,14 +132,8 @@ void* tovPool::firstFit(std::size_t r) {
                 relink(link, next, asan);
                 if (!next) _freeTail = link == &_free ? nullptr : segmentAt(link);
             } else if (size > r && size - r >= headerSize) {
-                // The remainder's header may overlap this one (r = 8 on 64-bit): both
-                // words are read before writing.
-                Segment* const next = peek(s->next, asan);
+                Segment* const next = split(link, s, size, r, asan);
                 auto* rest = reinterpret_cast<Segment*>(reinterpret_cast<char*>(s) + r);
-                poke(rest->next, next, asan);
-                poke(rest->size, size - r, asan);
-                relink(link, rest, asan);
-                if (s == _freeTail) _freeTail = rest;
                 // The remainder fits its own size exactly, which the whole segment may
                 // not have: that class's hint must not have passed it.
                 const std::size_t c = (size - r) / 8;

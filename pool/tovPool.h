@@ -344,6 +344,13 @@ private:
     /// Carves `r` bytes from the front of the segment `s` (of `size` bytes, at `link`),
     /// leaving a remainder that can hold its header.
     void* splitFront(Segment** link, Segment* s, std::size_t size, std::size_t r, bool asan) {
+        split(link, s, size, r, asan);
+        return carved(s, r, asan);
+    }
+    /// Leaves the last `size - r` bytes of the segment `s` (of `size` bytes, at `link`) in
+    /// its place: the first `r` are no longer free, and nothing is counted yet. Returns
+    /// the segment that follows.
+    Segment* split(Segment** link, Segment* s, std::size_t size, std::size_t r, bool asan) {
         // The remainder's header may overlap this one (r = 8 on 64-bit): both words are
         // read before writing.
         Segment* const next = peek(s->next, asan);
@@ -352,7 +359,7 @@ private:
         poke(rest->size, size - r, asan);
         relink(link, rest, asan);
         if (s == _freeTail) _freeTail = rest;
-        return carved(s, r, asan);
+        return next;
     }
     template <bool Asan>
     void freeBody(void* p, std::size_t size) {
