@@ -320,11 +320,12 @@ private:
     }
     /// carve()'s common case, compiled where alloc() is, so that the call to it is
     /// direct and short: the first candidate of the class, the segment at its hint (or
-    /// the head), lies above every hint and is large enough that what it leaves fits no
-    /// class it did not fit before (at least smallLimit bytes). Splitting it there is
-    /// what first fit would do, and it moves no hint and no search bound: the class's
-    /// hint is that link already, and no other hint or bound lies in the segment (see
-    /// carve()). Otherwise carve() decides. Not under AddressSanitizer, which carve()
+    /// the head), is large enough that what it leaves fits no class it did not fit
+    /// before (at least smallLimit bytes). Splitting it there is what first fit would
+    /// do, and it moves no hint and no search bound: the class's hint is that link
+    /// already, and no other hint lies in the segment, since a segment that large fits
+    /// every class, small and large, and no hint passes a segment that fits its class
+    /// (see carve() and verify()). Otherwise carve() decides. Not under AddressSanitizer, which carve()
     /// serves: its records are opened with the sanitizer's answer. Out of line, so that
     /// a loop around alloc() and free() stays as short as their recycled paths.
     /// Not for 0, the rounding that wrapped (carve() refuses it), nor large requests.
@@ -333,8 +334,7 @@ private:
         if (r - 1 < smallLimit - 1) {
             Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
             Segment* const s = follow(link, false);
-            // Above every hint, so not null either.
-            if (reinterpret_cast<std::uintptr_t>(s) > _fitsBelow) {
+            if (s) {
                 const std::size_t size = peek(s->size, false);
                 if (size >= r + smallLimit) return splitFront(link, s, size, r, false);
             }
