@@ -325,10 +325,10 @@ private:
     /// do, and it moves no hint and no search bound: the class's hint is that link
     /// already, and no other hint lies in the segment, since a segment that large fits
     /// every class, small and large, and no hint passes a segment that fits its class
-    /// (see carve() and verify()). Otherwise carve() decides. Not under AddressSanitizer, which carve()
+    /// (see carve() and verify()). Otherwise, and for 0 (the rounding that wrapped) and
+    /// large requests, carve() decides. Not under AddressSanitizer, which carve()
     /// serves: its records are opened with the sanitizer's answer. Out of line, so that
     /// a loop around alloc() and free() stays as short as their recycled paths.
-    /// Not for 0, the rounding that wrapped (carve() refuses it), nor large requests.
     [[gnu::noinline]] void* carveAhead(std::size_t r) { return carveFront(r); }
     [[gnu::always_inline]] void* carveFront(std::size_t r) {
         if (r - 1 < smallLimit - 1) {
