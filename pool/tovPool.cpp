@@ -92,8 +92,10 @@ void* tovPool::carve(std::size_t r) {
     // The walk would split that segment, find no hint at or behind it (so neither the
     // remainder's class hint nor any other moves), leave every class's search bound (the
     // remainder's class has none, or the remainder is too large to fit a class it did not
-    // fit before), and set this class's hint to the same link; this does the same, field
-    // for field.
+    // fit before), and set this class's hint to the link it already is; this does the
+    // same, field for field. (Setting the hint again changes nothing: a hint is marked in
+    // use and lies at or below _fitsBelow, which verify() checks.) alloc() takes the case
+    // of a remainder of at least smallLimit bytes in carveAhead(); this is the rest.
     if (r - 1 < smallLimit - 1 && !poisoning()) {
         Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
         Segment* const s = follow(link, false);
@@ -101,16 +103,8 @@ void* tovPool::carve(std::size_t r) {
         if (addr(s) > _fitsBelow) {
             const std::size_t size = peek(s->size, false);
             if (size >= r + smallLimit ||
-                (size >= r + headerSize && !((_barrenInUse >> ((size - r) / 8)) & 1))) {
-                auto* rest = reinterpret_cast<Segment*>(reinterpret_cast<char*>(s) + r);
-                Segment* const next = peek(s->next, false);
-                poke(rest->next, next, false);
-                poke(rest->size, size - r, false);
-                relink(link, rest, false);
-                if (s == _freeTail) _freeTail = rest;
-                setFit(r / 8, link);
-                return carved(s, r, false);
-            }
+                (size >= r + headerSize && !((_barrenInUse >> ((size - r) / 8)) & 1)))
+                return splitFront(link, s, size, r, false);
         }
     }
     return firstFit(r);
@@ -138,14 +132,8 @@ void* tovPool::firstFit(std::size_t r) {
                 relink(link, next, asan);
                 if (!next) _freeTail = link == &_free ? nullptr : segmentAt(link);
             } else if (size > r && size - r >= headerSize) {
-                // The remainder's header may overlap this one (r = 8 on 64-bit): both
-                // words are read before writing.
-                Segment* const next = peek(s->next, asan);
+                Segment* const next = split(link, s, size, r, asan);
                 auto* rest = reinterpret_cast<Segment*>(reinterpret_cast<char*>(s) + r);
-                poke(rest->next, next, asan);
-                poke(rest->size, size - r, asan);
-                relink(link, rest, asan);
-                if (s == _freeTail) _freeTail = rest;
                 // The remainder fits its own size exactly, which the whole segment may
                 // not have: that class's hint must not have passed it.
                 const std::size_t c = (size - r) / 8;

@@ -174,10 +174,15 @@ public:
 private:
     friend class tovStringTbl;
     friend class tovPoolCache;
+    friend class tovPoolResource;
 
     struct Arena;
     struct Block;
-    struct Segment;
+    // A free segment's header lies in the free memory itself.
+    struct Segment {
+        Segment* next;
+        std::size_t size;
+    };
     // A recycled element keeps only its link; the rest is what the client left there.
     struct Element {
         Element* next;
@@ -292,7 +297,9 @@ private:
     // so that its absence costs the small path one test, and out of line with it, so
     // that its presence costs every call site no more than a call. Marked cold, the
     // copies out of line also keep the compiler's layout of the inline path straight.
-    template <bool Asan>
+    // `Inline`: carveAhead()'s body in place of the call, for a caller with no loop
+    // around it (tovPoolResource::do_allocate()).
+    template <bool Asan, bool Inline = false>
     void* allocBody(std::size_t size) {
         const std::size_t r = rounded(size);
         if (r < smallLimit) {
@@ -303,7 +310,56 @@ private:
                 return e;
             }
         }
+        if (Asan) return carve(r);
+        return Inline ? carveFront(r) : carveAhead(r);
+    }
+    /// alloc() with carveAhead()'s body in place.
+    void* allocInline(std::size_t size) {
+        if (poisoning()) return allocPoisoning(size);  // GCOVR_EXCL_LINE: see poisoning()
+        return allocBody<false, true>(size);
+    }
+    /// carve()'s common case, compiled where alloc() is, so that the call to it is
+    /// direct and short: the first candidate of the class, the segment at its hint (or
+    /// the head), is large enough that what it leaves fits no class it did not fit
+    /// before (at least smallLimit bytes). Splitting it there is what first fit would
+    /// do, and it moves no hint and no search bound: the class's hint is that link
+    /// already, and no other hint lies in the segment, since a segment that large fits
+    /// every class, small and large, and no hint passes a segment that fits its class
+    /// (see carve() and verify()). Otherwise, and for 0 (the rounding that wrapped) and
+    /// large requests, carve() decides. Not under AddressSanitizer, which carve()
+    /// serves: its records are opened with the sanitizer's answer. Out of line, so that
+    /// a loop around alloc() and free() stays as short as their recycled paths.
+    [[gnu::noinline]] void* carveAhead(std::size_t r) { return carveFront(r); }
+    [[gnu::always_inline]] void* carveFront(std::size_t r) {
+        if (r - 1 < smallLimit - 1) {
+            Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
+            Segment* const s = follow(link, false);
+            if (s) {
+                const std::size_t size = peek(s->size, false);
+                if (size >= r + smallLimit) return splitFront(link, s, size, r, false);
+            }
+        }
         return carve(r);
+    }
+    /// Carves `r` bytes from the front of the segment `s` (of `size` bytes, at `link`),
+    /// leaving a remainder that can hold its header.
+    void* splitFront(Segment** link, Segment* s, std::size_t size, std::size_t r, bool asan) {
+        split(link, s, size, r, asan);
+        return carved(s, r, asan);
+    }
+    /// Leaves the last `size - r` bytes of the segment `s` (of `size` bytes, at `link`) in
+    /// its place: the first `r` are no longer free, and nothing is counted yet. Returns
+    /// the segment that follows.
+    Segment* split(Segment** link, Segment* s, std::size_t size, std::size_t r, bool asan) {
+        // The remainder's header may overlap this one (r = 8 on 64-bit): both words are
+        // read before writing.
+        Segment* const next = peek(s->next, asan);
+        auto* rest = reinterpret_cast<Segment*>(reinterpret_cast<char*>(s) + r);
+        poke(rest->next, next, asan);
+        poke(rest->size, size - r, asan);
+        relink(link, rest, asan);
+        if (s == _freeTail) _freeTail = rest;
+        return next;
     }
     template <bool Asan>
     void freeBody(void* p, std::size_t size) {
@@ -371,11 +427,21 @@ private:
     }
     /// A link of the free list, `_free` or the next field of a segment: its target, and
     /// setting it. Only the segment's field is a record, opened around the access.
+    /// Without a checker to tell, the head reads and writes as a segment's field does.
     Segment* follow(Segment* const* link, bool asan = poisoning()) const {
+#ifndef TOVLIB_MEMCHECK
+        if (!asan) return *link;
+#endif
         if (link == &_free) return _free;
         return peek(*link, asan);
     }
     void relink(Segment** link, Segment* target, bool asan = poisoning()) {
+#ifndef TOVLIB_MEMCHECK
+        if (!asan) {
+            *link = target;
+            return;
+        }
+#endif
         if (link == &_free) {
             _free = target;
             return;
@@ -384,10 +450,12 @@ private:
     }
     bool inBlocks(const void* p, std::size_t n) const;
 
-    std::size_t _amem = 0;
-    std::size_t _fmem = 0;
+    // _umem apart from _fmem: a carve moves bytes from one to the other, and side by
+    // side the compiler pairs the two updates into vector instructions that cost more.
     std::size_t _umem = 0;
     Element* _recycled[sizeClasses] = {};
+    std::size_t _amem = 0;
+    std::size_t _fmem = 0;
     Block* _blocks = nullptr;
     Segment* _free = nullptr;
     tovPool* _next = nullptr;

@@ -25,10 +25,4 @@ struct alignas(8) tovPool::Arena {
     std::size_t size;  // the whole allocation, header included
 };
 
-// A free segment's header lies in the free memory itself.
-struct tovPool::Segment {
-    Segment* next;
-    std::size_t size;
-};
-
 #endif

@@ -31,16 +31,20 @@ tovPoolResource::~tovPoolResource() { delete _watch; }
 
 void tovPoolResource::watch() { _watch = new Watch(*this); }
 
+// The usual case alone, so that it is the pool's inline path with nothing to save
+// around it: the rest is out of line.
 void* tovPoolResource::do_allocate(std::size_t bytes, std::size_t alignment) {
-    if (!_watch) watch();
-    if (alignment <= poolAlignment) return _pool->alloc(bytes);
-    return allocateAligned(bytes, alignment);
+    if (alignment <= poolAlignment && _watch) return _pool->allocInline(bytes);
+    return allocateOther(bytes, alignment);
 }
 
-// The element is `alignment` bytes larger than asked. Its start is 8-aligned, so the
-// first address past it that is aligned as asked lies 8 to `alignment` bytes in: the
-// bytes asked for fit behind it, and the distance back fits in front of it.
-void* tovPoolResource::allocateAligned(std::size_t bytes, std::size_t alignment) {
+// The first allocation since the pool's release, or a larger alignment. Then the
+// element is `alignment` bytes larger than asked. Its start is 8-aligned, so the first
+// address past it that is aligned as asked lies 8 to `alignment` bytes in: the bytes
+// asked for fit behind it, and the distance back fits in front of it.
+void* tovPoolResource::allocateOther(std::size_t bytes, std::size_t alignment) {
+    if (!_watch) watch();
+    if (alignment <= poolAlignment) return _pool->alloc(bytes);
     if (bytes > static_cast<std::size_t>(-1) - alignment) throw std::bad_alloc();
     char* const start = static_cast<char*>(_pool->alloc(bytes + alignment));
     const auto at = reinterpret_cast<std::uintptr_t>(start);

@@ -69,7 +69,8 @@ private:
     class Watch;
 
     // Not exported: the library alone calls them.
-    [[gnu::visibility("hidden")]] void* allocateAligned(std::size_t bytes, std::size_t alignment);
+    [[gnu::visibility("hidden"), gnu::noinline]] void* allocateOther(std::size_t bytes,
+                                                                     std::size_t alignment);
     [[gnu::visibility("hidden")]] void watch();
 
     tovPool* const _pool;
