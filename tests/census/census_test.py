@@ -197,6 +197,7 @@ def case_permissions():
     # user cannot reach the program (a build tree it may not enter), the case is skipped.
     import tempfile
     tree = tempfile.mkdtemp(prefix="census-permissions-")
+    profile = tempfile.mkdtemp(prefix="census-profile-")
     try:
         os.chmod(tree, 0o755)
         os.mkdir(os.path.join(tree, "sub"))
@@ -207,7 +208,9 @@ def case_permissions():
         os.chmod(os.path.join(tree, "sub"), 0)
         user = []
         if os.geteuid() == 0:
-            user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+            # A coverage build writes its counts on exit: the other user writes them here.
+            os.chmod(profile, 0o777)
+            user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "env", f"GCOV_PREFIX={profile}"]
             if shutil.which("setpriv") is None or run(user + CENSUS + ["--help"], "pipe")[0] != 0:
                 print("skipped: the unprivileged user cannot run the program here")
                 sys.exit(77)
@@ -220,6 +223,7 @@ def case_permissions():
     finally:
         os.chmod(os.path.join(tree, "sub"), 0o755)
         shutil.rmtree(tree)
+        shutil.rmtree(profile)
 
 
 if __name__ == "__main__":
