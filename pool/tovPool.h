@@ -310,7 +310,7 @@ private:
                 return e;
             }
         }
-        if (Asan) return carve(r);
+        if (Asan) return carve(r);  // GCOVR_EXCL_LINE: see poisoning()
         return Inline ? carveFront(r) : carveAhead(r);
     }
     /// alloc() with carveAhead()'s body in place.
@@ -432,8 +432,10 @@ private:
 #ifndef TOVLIB_MEMCHECK
         if (!asan) return *link;
 #endif
+        // GCOVR_EXCL_START: with a checker only (see poisoning())
         if (link == &_free) return _free;
         return peek(*link, asan);
+        // GCOVR_EXCL_STOP
     }
     void relink(Segment** link, Segment* target, bool asan = poisoning()) {
 #ifndef TOVLIB_MEMCHECK
@@ -442,11 +444,13 @@ private:
             return;
         }
 #endif
+        // GCOVR_EXCL_START: with a checker only (see poisoning())
         if (link == &_free) {
             _free = target;
             return;
         }
         poke(*link, target, asan);
+        // GCOVR_EXCL_STOP
     }
     bool inBlocks(const void* p, std::size_t n) const;
 
