@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -238,10 +239,93 @@ void check(const Model& m) {
     for (tovPool* p : m.pools) FUZZ_EQ(p->umem(), (m.open[1] && p == m.tempPool ? used[1] : 0));
 }
 
+// Hands out every free byte of `p` and one element larger than any arena, which leaves
+// no room behind it: the pool's next carving needs a block from the heap.
+tovPool* fill(tovPool* p) {
+    if (p->fmem()) p->alloc(p->fmem());
+    p->alloc(std::size_t{8} << 20);
+    return p;
+}
+
+// The pools' reports, the tables and their counts: what a failed call must leave as it was.
+std::string snapshot() {
+    std::ostringstream os;
+    tovPool::printAll(os);
+    for (const tovStringTbl* t : {tovStringTbl::table(), tovStringTbl::tempTable()})
+        os << t << ' ' << (t ? t->count() : -1) << ' ';
+    return os.str();
+}
+
+// From a reset library, one call where the main pool is missing, so that what it makes
+// comes from the heap, or is a pool of its own that is full, so that the call needs a
+// block. A text present is found without a heap call. A failure leaves the pools, the
+// tables and the heap as they were. What the call made goes within the step, and the
+// tables on the heap with their elements, which no pool takes with it.
+void aside(Model& m, FuzzInput& in) {
+    reset(m, true);
+    tovLib::reset();
+    const unsigned what = in.below(11);
+    const bool present = (what == 3 || what == 4) && in.byte() & 1;
+    const std::string text = makeText(in, m);
+    struct Restore {
+        tovPool* main = tovPool::mainPool();
+        tovObject* made[2] = {};
+        ~Restore() {
+            for (tovObject* o : made) delete o;
+            for (const tovStringTbl* t : {tovStringTbl::table(), tovStringTbl::tempTable()}) {
+                if (!t || t->getPool()) continue;
+                std::vector<tovObject*> elements;
+                for (tovIterPtr it(t); it; it++) elements.push_back(&it());
+                delete t;
+                for (tovObject* e : elements) delete e;
+            }
+            tovPool::setMainPool(main);
+            main->setReleaseFlag(true);
+            tovLib::reset();  // the pools made here go
+        }
+    } restore;
+    restore.main->setReleaseFlag(false);  // set aside, it is a pool like any other
+    auto* doomed = new tovPool;
+    tovPool::setMainPool(doomed);
+    if (what < 9) delete doomed;  // and with it the main pool
+    tovStringTbl* table = (what >= 3 && what <= 6) || what == 9 ? tovStringTbl::establish(nullptr) : nullptr;
+    tovStrElem* old =
+        present || what == 5 || what == 6 || what == 9 ? &table->addStrElem(text.c_str()) : nullptr;
+    if (what == 6) restore.made[1] = new (nullptr) tovString(old);
+    if (what == 9) {  // a hit: its candidate gets the recycled element, but its text needs a block
+        void* spare = doomed->alloc(sizeof(tovStrElem));
+        fill(doomed)->free(spare, sizeof(tovStrElem));
+    }
+    tovPool* full = what == 10 ? fill(new tovPool) : nullptr;
+    const std::string before = snapshot();
+    const long live = heapFault::live();
+    if (what == 8) new (new tovPool) tovObject;  // the reset within reInit takes it, even if init fails
+    try {
+        const std::size_t calls =
+            FUZZ_FALLIBLE((what == 0                ? void(restore.made[0] = new (nullptr) tovObject)
+                           : what == 1              ? void(tovStringTbl::establish(nullptr))
+                           : what == 2              ? void(tovStringTbl::establishTemp(nullptr))
+                           : what == 3 || what == 9 ? void(table->addStrElem(text.c_str()))
+                           : what == 4              ? void(tovString(text.c_str()))
+                           : what == 5              ? void(restore.made[0] = &static_cast<tovString&>(*old))
+                           : what == 6              ? void(restore.made[0] = new (nullptr)
+                                                  tovNamedObj(*static_cast<tovString*>(restore.made[1])))
+                           : what == 7              ? tovLib::init(false)
+                           : what == 8              ? tovLib::reInit(false)
+                                                    : tovLib::tempInit(full),
+                           heapFault::calls()));
+        FUZZ_CHECK(!present || calls == 0);
+    } catch (const std::bad_alloc&) {
+        FUZZ_CHECK(!present && snapshot() == before);
+        FUZZ_EQ(heapFault::live(), live);
+        throw;
+    }
+}
+
 // Each input from a reset library. No cache of released memory: every block is a heap
 // call. A step a fault stops forgets the texts it met.
 struct StringModel {
-    static constexpr unsigned ops = 19;
+    static constexpr unsigned ops = 20;
     Model m;
 
     StringModel() {
@@ -415,6 +499,9 @@ struct StringModel {
                 }
                 break;
             }
+            case 19:
+                aside(m, in);
+                break;
             case 18: {  // emptied
                 const bool temp = pickTemp();
                 dropIf(m, [temp](const Obj& o) { return o.temp == temp; });
