@@ -1,15 +1,11 @@
 // Tests of tovObject beyond the init forms: release below zero, copies, hash and order
 // by address (class names and dump lines: the strings' identity table and the guide's
 // examples); and of the C++ idioms over the library beyond what the containers' and
-// strings' models check (range-for walks and their iterators, the handles' operators
-// and hash): tovRef's counts.
+// strings' models check (range-for walks and their iterators, tovRef's counts, the
+// handles' operators and hash): tovRef's conversions.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <functional>
-#include <map>
-#include <random>
-#include <string>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -58,79 +54,6 @@ TEST(Object, HashAndOrderFollowTheAddress) {
 static_assert(std::is_same_v<decltype(begin(std::declval<tovSList&>())), tovNodeIter>);
 static_assert(std::is_same_v<decltype(begin(std::declval<const tovHash<17>&>())), tovHashNodeIter<17>>);
 static_assert(std::is_same_v<decltype(begin(std::declval<tovStringTbl&>())), tovRangeIter>);  // a subclass
-
-// Handles made, copied, moved (also onto themselves), swapped, reset and cleared at
-// random: each holds what the model says, a pooled object's count is the number of
-// handles on it, and it is destroyed exactly when the last one lets go. An object
-// without a pool is never counted nor destroyed.
-TEST(Refs, CountsFollowEveryHolder) {
-    Item::gone.clear();
-    tovPool pool;
-    Item local(-1);
-    std::mt19937 rng(7);
-    constexpr std::size_t slots = 5;
-    tovRef<Item> refs[slots];
-    Item* held[slots] = {};
-    std::map<Item*, int> alive;  // pooled objects not yet destroyed, by key
-    std::vector<int> gone;
-    for (int step = 0; step < 4000; ++step) {
-        const std::size_t x = rng() % slots, y = rng() % slots;
-        switch (rng() % 7) {
-            case 0:  // now and then the object without a pool
-                held[x] = rng() % 4 ? new (&pool) Item(step) : &local;
-                if (held[x] != &local) alive[held[x]] = step;
-                refs[x] = tovRef<Item>(held[x]);
-                break;
-            case 1:
-                refs[x] = refs[y];
-                held[x] = held[y];
-                break;
-            case 2:
-                refs[x] = std::move(refs[y]);
-                held[x] = held[y];
-                if (x != y) held[y] = nullptr;
-                break;
-            case 3:
-                swap(refs[x], refs[y]);
-                std::swap(held[x], held[y]);
-                break;
-            case 4:
-                refs[x].reset(refs[y].get());
-                held[x] = held[y];
-                break;
-            case 5: {
-                tovRef<Item> copy(refs[y]);
-                tovRef<Item> moved(std::move(copy));
-                ASSERT_EQ(copy, nullptr);
-                refs[x] = moved;
-                held[x] = held[y];
-                break;
-            }
-            case 6:
-                refs[x] = nullptr;
-                held[x] = nullptr;
-                break;
-        }
-        std::map<Item*, int> holders;
-        for (std::size_t i = 0; i < slots; ++i) {
-            ASSERT_EQ(refs[i].get(), held[i]) << "step " << step;
-            if (held[i]) ++holders[held[i]];
-        }
-        for (auto it = alive.begin(); it != alive.end();) {
-            if (holders.count(it->first)) {
-                ASSERT_EQ(it->first->refCount(), holders[it->first]) << "step " << step;
-                ++it;
-            } else {
-                gone.push_back(it->second);
-                it = alive.erase(it);
-            }
-        }
-        std::sort(Item::gone.begin(), Item::gone.end());
-        std::sort(gone.begin(), gone.end());
-        ASSERT_EQ(Item::gone, gone) << "step " << step;
-        ASSERT_EQ(local.refCount(), 0);
-    }
-}
 
 TEST(Refs, ConversionsCount) {
     Item::gone.clear();
