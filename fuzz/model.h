@@ -70,6 +70,7 @@ namespace fuzzModel {
 // the n-th heap allocation fails (0: none), once or, persisting, from then on.
 inline std::size_t faultAt = 0;
 inline bool faultPersists = false;
+inline std::size_t heapCalls = 0;  // the heap allocations the last such call made
 
 // Runs one library call under the step's fault. A failure that reaches the model goes
 // on to run(), which takes it as the step's whole outcome: the model must be as it was
@@ -77,7 +78,7 @@ inline bool faultPersists = false;
 template <class Call>
 decltype(auto) fallible(Call&& call) {
     struct Disarm {
-        ~Disarm() { heapFault::failAt(0); }
+        ~Disarm() { heapCalls = heapFault::calls(), heapFault::failAt(0); }
     } disarm;
     (faultPersists ? heapFault::failFrom : heapFault::failAt)(faultAt);
     return call();

@@ -9,6 +9,8 @@
 // step. Pool use is checked byte for byte: every table, element, text, node, handle and
 // named object must sit in the pool the model expects.
 #include <algorithm>
+#include <bitset>
+#include <climits>
 #include <cstring>
 #include <functional>
 #include <sstream>
@@ -287,7 +289,10 @@ void aside(Model& m, FuzzInput& in) {
     restore.main->setReleaseFlag(false);  // set aside, it is a pool like any other
     auto* doomed = new tovPool;
     tovPool::setMainPool(doomed);
+    tovPool::setMainPool(nullptr);  // which cannot clear it
+    FUZZ_CHECK(tovPool::mainPool() == doomed);
     if (what < 9) delete doomed;  // and with it the main pool
+    FUZZ_CHECK(tovPool::mainPool() == (what < 9 ? nullptr : doomed));
     tovStringTbl* table = (what >= 3 && what <= 6) || what == 9 ? tovStringTbl::establish(nullptr) : nullptr;
     tovStrElem* old =
         present || what == 5 || what == 6 || what == 9 ? &table->addStrElem(text.c_str()) : nullptr;
@@ -325,16 +330,22 @@ void aside(Model& m, FuzzInput& in) {
 // Each input from a reset library. No cache of released memory: every block is a heap
 // call. A step a fault stops forgets the texts it met.
 struct StringModel {
-    static constexpr unsigned ops = 20;
+    static constexpr unsigned ops = 21;
     Model m;
+    std::bitset<200> flags;
 
     StringModel() {
         tovLib::setPoolCacheBound(0);
         tovLib::reset();
+        tovLib::clrAll();
         check();
     }
 
-    void check() { ::check(m); }
+    void check() {
+        ::check(m);
+        for (int i = -3; i < 203; ++i) FUZZ_EQ(tovLib::get(i), i >= 0 && i < 200 && flags[i]);
+        FUZZ_CHECK(!tovLib::get(INT_MIN) && !tovLib::get(INT_MAX));
+    }
 
     void step(unsigned op, FuzzInput& in) {
         const std::size_t texts = m.texts.size();
@@ -426,15 +437,28 @@ struct StringModel {
                 tovLib::tempReset();
                 break;
             case 11:
-            case 12:  // a reset, or a new, empty main table
-                reset(m, in.byte() & 1);
-                op == 11 ? tovLib::reset() : FUZZ_FALLIBLE(tovLib::reInit(false));  // fails as reset
+            case 12: {  // a reset, or a new, empty main table; of the two only reInit clears the flags
+                const unsigned how = in.byte();
+                reset(m, how & 1);
+                op == 11 ? tovLib::reset() : FUZZ_FALLIBLE(tovLib::reInit(how & 2));  // fails as reset
                 m.open[0] = op == 12;
+                if (op == 12 && how & 2) flags.reset();
                 break;
-            case 13:
-                FUZZ_FALLIBLE(tovLib::init(false));
+            }
+            case 13: {
+                const bool clear = in.byte() & 1;
+                FUZZ_FALLIBLE(tovLib::init(clear));
                 m.open[0] = true;
+                if (clear) flags.reset();
                 break;
+            }
+            case 20: {  // a flag set or cleared, or all; indexes beyond the bank's are ignored
+                const int i = static_cast<int>(in.below(206)) - 3, how = static_cast<int>(in.below(3));
+                how == 0 ? tovLib::set(i) : how == 1 ? tovLib::clr(i) : tovLib::clrAll();
+                if (how == 2) flags.reset();
+                if (how < 2 && i >= 0 && i < 200) flags[i] = how == 0;
+                break;
+            }
             case 14: {  // a walk over a table: what find() meets first for each entry, and the
                         // order and equality of neighbours (equal texts share a bucket)
                 const bool temp = in.byte() & 1;

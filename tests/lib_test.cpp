@@ -1,12 +1,10 @@
-// Tests of the library services: flags, indentation, start-up and reset, the
-// temporary area, and the stopwatch.
+// Tests of the library services beyond what the strings' model checks (flags, start-up
+// and reset): indentation, the temporary area, and the stopwatch.
 #include <gtest/gtest.h>
 
-#include <bitset>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
-#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -26,31 +24,6 @@ extern "C" std::clock_t clock() noexcept {
 }
 
 namespace {
-
-// The bank of 200 flags against a bitset, through random set, clr and clrAll of indexes
-// in it and a few either side (which are ignored), start-ups and resets: of those only
-// init(true) and reInit(true) clear it.
-TEST(Flags, FollowABitsetThroughStartUpsAndResets) {
-    std::bitset<200> model;
-    std::mt19937 rng(1);
-    tovLib::clrAll();
-    for (int step = 0; step < 3000; ++step) {
-        const int i = static_cast<int>(rng() % 206) - 3, op = static_cast<int>(rng() % 17);
-        const bool clear = rng() % 2;
-        if (op < 13) {
-            op < 9 ? tovLib::set(i) : tovLib::clr(i);
-            if (i >= 0 && i < 200) model[i] = op < 9;
-        } else {
-            op == 13   ? tovLib::clrAll()
-            : op == 14 ? tovLib::init(clear)
-            : op == 15 ? tovLib::reInit(clear)
-                       : tovLib::reset();
-            if (op == 13 || (op < 16 && clear)) model.reset();
-        }
-        for (int j = -3; j < 203; ++j) ASSERT_EQ(tovLib::get(j), j >= 0 && j < 200 && model[j]) << j;
-    }
-    EXPECT_FALSE(tovLib::get(INT_MIN) || tovLib::get(INT_MAX));
-}
 
 // Runs of blanks as long as the magnitude, at most 127; every call returns one buffer.
 TEST(Space, RunsOfBlanksInOneBuffer) {

@@ -1,8 +1,8 @@
 // Tests of pools beyond what model.pool (fuzz/pool_fuzz.cpp) predicts: a client's first
-// block, the heap calls of the warm path, splits behind a lower block, the main pool,
-// and totals beyond 2^31. And standard containers over a pool: a recorder between the
-// containers and the resource checks every address's alignment and, after every
-// allocation and deallocation, the pool's bytes in use.
+// block, splits behind a lower block, and totals beyond 2^31. And standard containers
+// over a pool: a recorder between the containers and the resource checks every
+// address's alignment and, after every allocation and deallocation, the pool's bytes
+// in use.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -42,22 +42,6 @@ TEST(Pool, EstablishChoosesTheFirstBlockAfterEachRelease) {
     EXPECT_EQ(tovLib::poolCacheHeld(), 0u);
 }
 
-// Neither a recycled element nor a refused size (one that cannot be rounded, or leaves
-// no room for a block's record and the heap's header) costs a heap call.
-TEST(Pool, WarmSmallPathAndRefusedSizesMakeNoHeapCall) {
-    tovPool p;
-    void* held[64];
-    for (std::size_t c = 1; c < 64; ++c) p.free(p.alloc(8 * c), 8 * c);
-    heapFault::failAt(0);  // counts from here
-    for (int round = 0; round < 1000; ++round) {
-        for (std::size_t c = 1; c < 64; ++c) held[c] = p.alloc(8 * c - round % 8);
-        for (std::size_t c = 63; c >= 1; --c) p.free(held[c], 8 * c - round % 8);
-    }
-    for (std::size_t below : {std::size_t{3}, std::size_t{15}, 7 + (3 * sizeof(void*) + 7) / 8 * 8})
-        EXPECT_THROW(p.alloc(std::numeric_limits<std::size_t>::max() - below), std::bad_alloc);
-    EXPECT_EQ(heapFault::calls(), 0u);
-}
-
 // A split of a segment behind a block added below it (here from a cached arena lower
 // than the pool's first, where the heap hands out rising addresses) can leave exactly a
 // class's size, the smallest or the largest: first fit must still find it there.
@@ -74,19 +58,6 @@ TEST(Pool, ASplitBehindALowerBlockLeavesAFitForItsClass) {
         auto* const eight = static_cast<char*>(p.alloc(8));  // leaves c bytes of the leftover
         EXPECT_EQ(p.alloc(c), eight + 8) << c;
     }
-}
-
-// The main pool can be replaced but not cleared; destroying it leaves none.
-TEST(Pool, MainPoolCanBeReplacedButNotCleared) {
-    tovPool* main = tovPool::mainPool();
-    auto* other = new tovPool;
-    for (tovPool* set : {static_cast<tovPool*>(nullptr), other}) {
-        tovPool::setMainPool(set);
-        EXPECT_EQ(tovPool::mainPool(), set ? set : main);
-    }
-    delete other;
-    EXPECT_EQ(tovPool::mainPool(), nullptr);
-    tovPool::setMainPool(main);
 }
 
 // Totals above 2^31 print unsigned (a 32-bit build's boundary).
