@@ -266,7 +266,8 @@ std::string snapshot() {
 void aside(Model& m, FuzzInput& in) {
     reset(m, true);
     tovLib::reset();
-    const unsigned what = in.below(11);
+    const unsigned what = in.below(13);
+    const bool none = what < 9 || what == 12;
     const bool present = (what == 3 || what == 4) && in.byte() & 1;
     const std::string text = makeText(in, m);
     struct Restore {
@@ -291,11 +292,11 @@ void aside(Model& m, FuzzInput& in) {
     tovPool::setMainPool(doomed);
     tovPool::setMainPool(nullptr);  // which cannot clear it
     FUZZ_CHECK(tovPool::mainPool() == doomed);
-    if (what < 9) delete doomed;  // and with it the main pool
-    FUZZ_CHECK(tovPool::mainPool() == (what < 9 ? nullptr : doomed));
-    tovStringTbl* table = (what >= 3 && what <= 6) || what == 9 ? tovStringTbl::establish(nullptr) : nullptr;
-    tovStrElem* old =
-        present || what == 5 || what == 6 || what == 9 ? &table->addStrElem(text.c_str()) : nullptr;
+    if (none) delete doomed;  // and with it the main pool
+    FUZZ_CHECK(tovPool::mainPool() == (none ? nullptr : doomed));
+    const bool held = what == 5 || what == 6 || what == 9 || what >= 11;  // an element interned first
+    tovStringTbl* table = held || what == 3 || what == 4 ? tovStringTbl::establish(nullptr) : nullptr;
+    tovStrElem* old = present || held ? &table->addStrElem(text.c_str()) : nullptr;
     if (what == 6) restore.made[1] = new (nullptr) tovString(old);
     if (what == 9) {  // a hit: its candidate gets the recycled element, but its text needs a block
         void* spare = doomed->alloc(sizeof(tovStrElem));
@@ -304,6 +305,11 @@ void aside(Model& m, FuzzInput& in) {
     tovPool* full = what == 10 ? fill(new tovPool) : nullptr;
     const std::string before = snapshot();
     const long live = heapFault::live();
+    const std::size_t used = tovPool::upools();
+    if (what >= 11) {  // a temporary table without a pool of its own, in the main pool or on the heap
+        tovStringTbl::establishTemp(nullptr);
+        if (what == 11) tovString(text.c_str());  // an element, given back with the table
+    }
     if (what == 8) new (new tovPool) tovObject;  // the reset within reInit takes it, even if init fails
     try {
         const std::size_t calls =
@@ -317,9 +323,13 @@ void aside(Model& m, FuzzInput& in) {
                                                   tovNamedObj(*static_cast<tovString*>(restore.made[1])))
                            : what == 7              ? tovLib::init(false)
                            : what == 8              ? tovLib::reInit(false)
-                                                    : tovLib::tempInit(full),
+                           : what == 10             ? tovLib::tempInit(full)
+                                                    : tovLib::tempReset(),
                            heapFault::calls()));
         FUZZ_CHECK(!present || calls == 0);
+        if (what >= 11)  // the table goes, and only it; one on the heap leaves nothing there
+            FUZZ_CHECK(!tovStringTbl::tempTable() && table->count() == 1 && tovPool::upools() == used &&
+                       (!none || heapFault::live() == live));
     } catch (const std::bad_alloc&) {
         FUZZ_CHECK(!present && snapshot() == before);
         FUZZ_EQ(heapFault::live(), live);

@@ -1,5 +1,5 @@
-// Tests of the library services beyond what the strings' model checks (flags, start-up
-// and reset): indentation, the temporary area, and the stopwatch.
+// Tests of the library services beyond what the strings' model checks (flags, start-up,
+// reset and the temporary area): indentation and the stopwatch.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -32,26 +32,6 @@ TEST(Space, RunsOfBlanksInOneBuffer) {
                                           {100000, 127}, {INT_MIN, 127}, {INT_MAX, 127}};
     for (auto [n, blanks] : widths) EXPECT_EQ(std::string(tovLib::space(n)), std::string(blanks, ' ')) << n;
     EXPECT_EQ(tovLib::space(2), tovLib::space(4));
-}
-
-// A temporary table made directly, in the main pool or, with no main pool, on the heap:
-// tempReset gives it back or deletes it, and leaves the main pool and the main table.
-TEST(Startup, TempResetOfATableWithoutAPoolOfItsOwn) {
-    tovLib::reInit(true);
-    tovString kept("kept");
-    const std::size_t used = tovPool::mainPool()->umem();
-    for (bool heap : {false, true}) {
-        {
-            NoMainPool none(heap);
-            tovStringTbl::establishTemp(nullptr);
-        }
-        EXPECT_EQ(tovStringTbl::tempTable()->getPool(), heap ? nullptr : tovPool::mainPool());
-        if (!heap) tovString("scratch");  // an element, given back with the table
-        tovLib::tempReset();
-        EXPECT_EQ(tovStringTbl::tempTable(), nullptr);
-        EXPECT_EQ(tovPool::mainPool()->umem(), used);
-        EXPECT_EQ(tovStringTbl::table()->count(), 1);
-    }
 }
 
 // The stopwatch (std::clock for elapsed times).
