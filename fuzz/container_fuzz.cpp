@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <new>
 #include <utility>
 #include <vector>
@@ -353,7 +354,7 @@ void destroy(int k) {
 
 // Each input with three new pools and one container of each kind.
 struct ContainerModel {
-    static constexpr unsigned ops = 14;
+    static constexpr unsigned ops = 15;
 
     ContainerModel() {
         s.recs.clear();
@@ -416,6 +417,15 @@ struct ContainerModel {
             touchy = false;
             sorted = nullptr;
             FUZZ_EQ(threw, adds || (what && (!empty || (k >= hash && what != 2))));
+        } else if (op == 14 && pick >= 0) {  // copies, made or assigned, take neither pool nor count;
+                                             // a release below zero destroys nothing
+            auto* copy = new (s.pools[2]) Elem(*s.recs[pick].e);
+            *copy = *s.recs[pick].e;
+            copy->id = -1;
+            FUZZ_CHECK(copy->getPool() == s.pools[2] && copy->refCount() == 0);
+            copy->down();
+            FUZZ_EQ(copy->refCount(), -1);
+            delete copy;
         } else if (op == 13) {  // a handle made, copied (through a copy moved on), moved (perhaps onto
                                 // itself), swapped, reset to another's element, or cleared
             const unsigned x = in.below(4), y = in.below(4), how = in.below(6);
@@ -428,9 +438,11 @@ struct ContainerModel {
             }
             hold(now, 1), hold(old, -1), s.onRef[x] = now;
             if (how == 0) s.refs[x] = tovRef<Elem>(now < 0 ? nullptr : s.recs[now].e);
-            if (how == 1) {
+            if (how == 1) {  // through copies and moves, also to a handle on const objects, which counts too
                 tovRef<Elem> copy(s.refs[y]), moved(std::move(copy));
-                FUZZ_CHECK(copy == nullptr);
+                tovRef<const tovObject> any(moved), taken(std::move(any));
+                FUZZ_CHECK(copy == nullptr && any == nullptr && taken == moved && !(taken != moved));
+                FUZZ_EQ(taken < s.refs[x], std::less<const void*>()(taken.get(), s.refs[x].get()));
                 s.refs[x] = moved;
             }
             if (how == 4) s.refs[x].reset(s.refs[y].get());
