@@ -221,6 +221,9 @@ void compare(const Obj& a, const Obj& b) {
     FUZZ_EQ(x < y, !same && textOrder(a.text, b.text) < 0);
     FUZZ_EQ(x >= y, same || textOrder(a.text, b.text) >= 0);
     if (same) FUZZ_EQ(std::hash<tovString>()(x), std::hash<tovString>()(y));
+    tovString copy(x), &alias = copy;  // assigned, also to itself, an automatic handle stays one
+    copy = y, copy = alias;
+    FUZZ_CHECK(copy == y && !copy.getPool());
 }
 
 void check(const Model& m) {

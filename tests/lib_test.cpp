@@ -12,8 +12,6 @@
 
 #include <tovlib.h>
 
-#include "support.h"
-
 // The process clock, in microseconds, moved on by clockShift: this definition takes the
 // place of the C library's for the stopwatch too.
 long long clockShift = 0;

@@ -1,7 +1,7 @@
 // Tests of interned strings beyond what their model (fuzz/string_fuzz.cpp, run as
 // model.string) checks step by step: stored objects that throw, a text index that
 // disagrees with the chains, its memory, failed construction (a failed link is the
-// out-of-memory suite's), handle assignment and what clients override; and the class
+// string model's), and what clients override; and the class
 // identities, names and dump texts of the whole library; the text index's keyed hash
 // against published values.
 #include <gtest/gtest.h>
@@ -216,16 +216,6 @@ TEST_F(Strings, IdentityAndDumpOfEveryClass) {
     std::ostringstream os;
     os << handle << abc;
     EXPECT_EQ(os.str(), "abcabc");
-}
-
-// Handles as values: assignment, also to itself, keeps an automatic handle one.
-TEST_F(Strings, AssignedHandlesStayAutomatic) {
-    tovString a("fig"), b("kiwi");
-    a = b;
-    tovString& alias = a;  // assignment to itself, hidden from the compiler's warning
-    a = alias;
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(a.getPool(), nullptr);
 }
 
 // What clients override is kept: a named object is equal by the name it was made with,
