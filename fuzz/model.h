@@ -24,16 +24,15 @@
     } while (0)
 
 // The library's value first, the model's second; both go to the message.
-#define FUZZ_EQ(a, b)                                                                  \
-    do {                                                                               \
-        const auto fuzz_a = (a);                                                       \
-        const auto fuzz_b = (b);                                                       \
-        if (fuzz_a == fuzz_b) break;                                                   \
-        char fuzz_values[64];                                                          \
-        std::snprintf(fuzz_values, sizeof fuzz_values, " (%lld, expected %lld)",       \
-                      static_cast<long long>(fuzz_a), static_cast<long long>(fuzz_b)); \
-        fuzzFail(__FILE__, __LINE__, #a " == " #b, fuzz_values);                       \
-    } while (0)
+template <class A, class B>
+void fuzzEq(const A& a, const B& b, const char* file, int line, const char* what) {
+    if (a == b) return;
+    char values[64];
+    std::snprintf(values, sizeof values, " (%lld, expected %lld)", static_cast<long long>(a),
+                  static_cast<long long>(b));
+    fuzzFail(file, line, what, values);
+}
+#define FUZZ_EQ(a, b) fuzzEq((a), (b), __FILE__, __LINE__, #a " == " #b)
 
 // Keeps a function out of libFuzzer's coverage feedback; the models' plain builds
 // (GCC) have no such feedback.
