@@ -7,7 +7,9 @@
 // elements straight in (duplicates, and elements of a client class that answer equality
 // themselves), lose entries by key or all at once, and must pass verify() after every
 // step. Pool use is checked byte for byte: every table, element, text, node, handle and
-// named object must sit in the pool the model expects.
+// named object must sit in the pool the model expects. The bank of flags follows a
+// bitset through start-ups and resets. One operation sets the main pool aside, so that
+// a call's objects, tables and texts come from the heap or need a block of a full pool.
 #include <algorithm>
 #include <bitset>
 #include <climits>
