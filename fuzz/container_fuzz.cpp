@@ -8,9 +8,11 @@
 // callbacks throw, which must leave a container unchanged. Some elements' destructors
 // remove an entry from a container and add one, perhaps to the container that is
 // releasing them; every destruction must come when and in the order the model says.
+// Counted handles (tovRef) hold elements too, made, copied, moved and swapped at random.
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <new>
 #include <utility>
 #include <vector>
@@ -68,6 +70,7 @@ struct Rec {
     int refs;  // the modelled count: the harness's hold, and one per entry in a container
     int entries;
     bool held, alive;
+    int handles = 0;  // the tovRefs on it
 };
 
 constexpr std::size_t iterSize[kinds] = {sizeof(tovFifoIter), sizeof(tovListIter), sizeof(tovSListIter),
@@ -83,6 +86,8 @@ struct State {
     std::deque<int> pending;        // the destructions due, in their order
     int dying = -1;                 // the container whose destructor runs
     std::size_t mainUsed;           // nothing here may come from the main pool
+    tovRef<Elem> refs[4];
+    int onRef[4];  // the id each holds, -1 for none
 } s;
 
 unsigned bucket(int k, const Elem& e) { return e.h % buckets[k]; }
@@ -119,6 +124,13 @@ void release(int id, bool later) {
     if (r.pool < 0 || --r.refs > 0) return;
     r.alive = false;
     later ? s.pending.push_back(id) : s.pending.push_front(id);
+}
+
+// A handle's hold on id (-1: none) begins or, perhaps destroying it, ends.
+void hold(int id, int by) {
+    if (id < 0) return;
+    s.recs[id].handles += by;
+    by > 0 ? void(s.recs[id].refs += s.recs[id].pool >= 0) : release(id, false);
 }
 
 // Links an entry in the model and in the container; returns its place in visiting order.
@@ -190,7 +202,7 @@ Elem::~Elem() {
 // containers; one without a pool is deleted, once no container holds it.
 void letGo(int id) {
     Rec& r = s.recs[id];
-    if (!r.held || (r.pool < 0 && r.entries > 0)) return;
+    if (!r.held || (r.pool < 0 && r.entries + r.handles > 0)) return;
     r.held = false;
     if (r.pool >= 0) {
         release(id, true);
@@ -239,6 +251,8 @@ void check() {
     checkTable<tovHash<4191>>(hash);
     checkTable<Small>(small);
     for (tovPool* p : s.pools) FUZZ_CHECK(p->verify());
+    for (int i = 0; i < 4; ++i)
+        FUZZ_CHECK(s.refs[i].get() == (s.onRef[i] < 0 ? nullptr : s.recs[s.onRef[i]].e));
 }
 
 // Visits the entries from `from` on in the model's order, and then stands done; steps
@@ -340,10 +354,11 @@ void destroy(int k) {
 
 // Each input with three new pools and one container of each kind.
 struct ContainerModel {
-    static constexpr unsigned ops = 13;
+    static constexpr unsigned ops = 15;
 
     ContainerModel() {
         s.recs.clear();
+        std::fill(std::begin(s.onRef), std::end(s.onRef), -1);
         s.mainUsed = tovPool::mainPool()->umem();
         for (tovPool*& p : s.pools) p = new tovPool;
         for (int k = 0; k < kinds; ++k) s.c[k] = makeContainer(k);
@@ -402,11 +417,42 @@ struct ContainerModel {
             touchy = false;
             sorted = nullptr;
             FUZZ_EQ(threw, adds || (what && (!empty || (k >= hash && what != 2))));
+        } else if (op == 14 && pick >= 0) {  // copies, made or assigned, take neither pool nor count;
+                                             // a release below zero destroys nothing
+            auto* copy = new (s.pools[2]) Elem(*s.recs[pick].e);
+            *copy = *s.recs[pick].e;
+            copy->id = -1;
+            FUZZ_CHECK(copy->getPool() == s.pools[2] && copy->refCount() == 0);
+            copy->down();
+            FUZZ_EQ(copy->refCount(), -1);
+            delete copy;
+        } else if (op == 13) {  // a handle made, copied (through a copy moved on), moved (perhaps onto
+                                // itself), swapped, reset to another's element, or cleared
+            const unsigned x = in.below(4), y = in.below(4), how = in.below(6);
+            const int old = s.onRef[x], now = how == 0 ? pick : how == 5 ? -1 : s.onRef[y];
+            if (how == 2 || how == 3) {  // no count changes, but the old hold's end
+                s.onRef[x] = now, s.onRef[y] = how == 3 ? old : x == y ? now : -1;
+                if (how == 2 && x != y) hold(old, -1);
+                how == 2 ? void(s.refs[x] = std::move(s.refs[y])) : swap(s.refs[x], s.refs[y]);
+                return;
+            }
+            hold(now, 1), hold(old, -1), s.onRef[x] = now;
+            if (how == 0) s.refs[x] = tovRef<Elem>(now < 0 ? nullptr : s.recs[now].e);
+            if (how == 1) {  // through copies and moves, also to a handle on const objects, which counts too
+                tovRef<Elem> copy(s.refs[y]), moved(std::move(copy));
+                tovRef<const tovObject> any(moved), taken(std::move(any));
+                FUZZ_CHECK(copy == nullptr && any == nullptr && taken == moved && !(taken != moved));
+                FUZZ_EQ(taken < s.refs[x], std::less<const void*>()(taken.get(), s.refs[x].get()));
+                s.refs[x] = moved;
+            }
+            if (how == 4) s.refs[x].reset(s.refs[y].get());
+            if (how == 5) s.refs[x] = nullptr;
         }
     }
 
     // Each container goes before the later ones its elements' destructors may add to.
     ~ContainerModel() {
+        for (int x = 0; x < 4; ++x) hold(s.onRef[x], -1), s.refs[x] = nullptr;
         for (int k = 0; k < kinds; ++k) destroy(k), s.c[k] = nullptr;
         for (std::size_t id = 0; id < s.recs.size(); ++id) letGo(static_cast<int>(id));
         FUZZ_CHECK(s.pending.empty());

@@ -24,16 +24,15 @@
     } while (0)
 
 // The library's value first, the model's second; both go to the message.
-#define FUZZ_EQ(a, b)                                                                  \
-    do {                                                                               \
-        const auto fuzz_a = (a);                                                       \
-        const auto fuzz_b = (b);                                                       \
-        if (fuzz_a == fuzz_b) break;                                                   \
-        char fuzz_values[64];                                                          \
-        std::snprintf(fuzz_values, sizeof fuzz_values, " (%lld, expected %lld)",       \
-                      static_cast<long long>(fuzz_a), static_cast<long long>(fuzz_b)); \
-        fuzzFail(__FILE__, __LINE__, #a " == " #b, fuzz_values);                       \
-    } while (0)
+template <class A, class B>
+void fuzzEq(const A& a, const B& b, const char* file, int line, const char* what) {
+    if (a == b) return;
+    char values[64];
+    std::snprintf(values, sizeof values, " (%lld, expected %lld)", static_cast<long long>(a),
+                  static_cast<long long>(b));
+    fuzzFail(file, line, what, values);
+}
+#define FUZZ_EQ(a, b) fuzzEq((a), (b), __FILE__, __LINE__, #a " == " #b)
 
 // Keeps a function out of libFuzzer's coverage feedback; the models' plain builds
 // (GCC) have no such feedback.
@@ -70,6 +69,7 @@ namespace fuzzModel {
 // the n-th heap allocation fails (0: none), once or, persisting, from then on.
 inline std::size_t faultAt = 0;
 inline bool faultPersists = false;
+inline std::size_t heapCalls = 0;  // the heap allocations the last such call made
 
 // Runs one library call under the step's fault. A failure that reaches the model goes
 // on to run(), which takes it as the step's whole outcome: the model must be as it was
@@ -77,7 +77,7 @@ inline bool faultPersists = false;
 template <class Call>
 decltype(auto) fallible(Call&& call) {
     struct Disarm {
-        ~Disarm() { heapFault::failAt(0); }
+        ~Disarm() { heapCalls = heapFault::calls(), heapFault::failAt(0); }
     } disarm;
     (faultPersists ? heapFault::failFrom : heapFault::failAt)(faultAt);
     return call();

@@ -113,8 +113,9 @@ void doAlloc(Model& m, std::size_t size) {
         while (fit != m.free.end() && !fits(fit->second)) ++fit;
         if (fit != m.free.end()) expected = take(m, fit, r);
     }
-    if (expected) {
+    if (expected) {  // neither a recycled element nor a free segment costs a heap call
         FUZZ_EQ(m.pool->ablocks(), blocksBefore);
+        FUZZ_EQ(fuzzModel::heapCalls, 0u);
     } else {
         // A new block, taken at its start: it must not overlap any block the pool holds.
         std::size_t b = std::max(r, smallestBlock);
@@ -341,13 +342,15 @@ struct PoolModel {
                 if (!each.pool) makePool(each);
         } else if (op == 15) {  // a size whose rounding wraps, or that leaves no room for the
                                 // block's record and the heap's header: refused, the pool unchanged
+            const std::size_t below = in.below(40);
             bool thrown = false;
             try {
-                m.pool->alloc(std::numeric_limits<std::size_t>::max() - in.below(40));
+                FUZZ_FALLIBLE(m.pool->alloc(std::numeric_limits<std::size_t>::max() - below));
             } catch (const std::bad_alloc&) {
                 thrown = true;
             }
-            FUZZ_CHECK(thrown);
+            // Within 7 + three words of the top (rounded up), without asking the heap.
+            FUZZ_CHECK(thrown && (fuzzModel::heapCalls == 0 || below > 7 + (3 * sizeof(void*) + 7) / 8 * 8));
         } else if (op == 16) {
             corrupt(m, in);
         } else if (op == 18) {  // a burst of one size: blocks fill and leave leftovers, and

@@ -1,11 +1,16 @@
 // Runs a fuzz target's model without the fuzzer, as a plain test: each input file or
 // directory of inputs named on the command line, then RUNS inputs of BYTES random
 // bytes from fixed seeds 1, 2, ... A model mismatch stops the program at once.
-// Heap failures the models inject are counted where they are thrown.
+// Heap failures the models inject are counted by the places in the library that
+// received them, named through the dynamic linker.
 //     model_<target> RUNS BYTES [input or directory ...]
+#include <cxxabi.h>
+#include <dlfcn.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -45,5 +50,20 @@ int main(int argc, char** argv) {
     }
     std::printf("the library agreed with its model on every input; %zu heap failures injected\n",
                 heapFault::failures());
+    for (std::size_t i = 0; i < heapFault::sites(); ++i) {
+        Dl_info info{};
+        const auto* at = static_cast<const char*>(heapFault::site(i));
+        const bool named = dladdr(at, &info) && info.dli_sname;
+        char* plain = named ? abi::__cxa_demangle(info.dli_sname, nullptr, nullptr, nullptr) : nullptr;
+        // A hidden function has no name to give: its file's, without the directory.
+        const char* file = info.dli_fname ? info.dli_fname : "?";
+        if (const char* slash = std::strrchr(file, '/')) file = slash + 1;
+        std::printf("%6zu failures at %s+%td\n", heapFault::siteFailures(i),
+                    plain   ? plain
+                    : named ? info.dli_sname
+                            : file,
+                    at - static_cast<const char*>(named ? info.dli_saddr : info.dli_fbase));
+        std::free(plain);
+    }
     return 0;
 }

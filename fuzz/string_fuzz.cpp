@@ -7,10 +7,15 @@
 // elements straight in (duplicates, and elements of a client class that answer equality
 // themselves), lose entries by key or all at once, and must pass verify() after every
 // step. Pool use is checked byte for byte: every table, element, text, node, handle and
-// named object must sit in the pool the model expects.
+// named object must sit in the pool the model expects. The bank of flags follows a
+// bitset through start-ups and resets. One operation sets the main pool aside, so that
+// a call's objects, tables and texts come from the heap or need a block of a full pool.
 #include <algorithm>
+#include <bitset>
+#include <climits>
 #include <cstring>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -218,6 +223,9 @@ void compare(const Obj& a, const Obj& b) {
     FUZZ_EQ(x < y, !same && textOrder(a.text, b.text) < 0);
     FUZZ_EQ(x >= y, same || textOrder(a.text, b.text) >= 0);
     if (same) FUZZ_EQ(std::hash<tovString>()(x), std::hash<tovString>()(y));
+    tovString copy(x), &alias = copy;  // assigned, also to itself, an automatic handle stays one
+    copy = y, copy = alias;
+    FUZZ_CHECK(copy == y && !copy.getPool());
 }
 
 void check(const Model& m) {
@@ -238,19 +246,121 @@ void check(const Model& m) {
     for (tovPool* p : m.pools) FUZZ_EQ(p->umem(), (m.open[1] && p == m.tempPool ? used[1] : 0));
 }
 
+// Hands out every free byte of `p` and one element larger than any arena, which leaves
+// no room behind it: the pool's next carving needs a block from the heap.
+tovPool* fill(tovPool* p) {
+    if (p->fmem()) p->alloc(p->fmem());
+    p->alloc(std::size_t{8} << 20);
+    return p;
+}
+
+// The pools' reports, the tables and their counts: what a failed call must leave as it was.
+std::string snapshot() {
+    std::ostringstream os;
+    tovPool::printAll(os);
+    for (const tovStringTbl* t : {tovStringTbl::table(), tovStringTbl::tempTable()})
+        os << t << ' ' << (t ? t->count() : -1) << ' ';
+    return os.str();
+}
+
+// From a reset library, one call where the main pool is missing, so that what it makes
+// comes from the heap, or is a pool of its own that is full, so that the call needs a
+// block. A text present is found without a heap call. A failure leaves the pools, the
+// tables and the heap as they were. What the call made goes within the step, and the
+// tables on the heap with their elements, which no pool takes with it.
+void aside(Model& m, FuzzInput& in) {
+    reset(m, true);
+    tovLib::reset();
+    const unsigned what = in.below(13);
+    const bool none = what < 9 || what == 12;
+    const bool present = (what == 3 || what == 4) && in.byte() & 1;
+    const std::string text = makeText(in, m);
+    struct Restore {
+        tovPool* main = tovPool::mainPool();
+        tovObject* made[2] = {};
+        ~Restore() {
+            for (tovObject* o : made) delete o;
+            for (const tovStringTbl* t : {tovStringTbl::table(), tovStringTbl::tempTable()}) {
+                if (!t || t->getPool()) continue;
+                std::vector<tovObject*> elements;
+                for (tovIterPtr it(t); it; it++) elements.push_back(&it());
+                delete t;
+                for (tovObject* e : elements) delete e;
+            }
+            tovPool::setMainPool(main);
+            main->setReleaseFlag(true);
+            tovLib::reset();  // the pools made here go
+        }
+    } restore;
+    restore.main->setReleaseFlag(false);  // set aside, it is a pool like any other
+    auto* doomed = new tovPool;
+    tovPool::setMainPool(doomed);
+    tovPool::setMainPool(nullptr);  // which cannot clear it
+    FUZZ_CHECK(tovPool::mainPool() == doomed);
+    if (none) delete doomed;  // and with it the main pool
+    FUZZ_CHECK(tovPool::mainPool() == (none ? nullptr : doomed));
+    const bool held = what == 5 || what == 6 || what == 9 || what >= 11;  // an element interned first
+    tovStringTbl* table = held || what == 3 || what == 4 ? tovStringTbl::establish(nullptr) : nullptr;
+    tovStrElem* old = present || held ? &table->addStrElem(text.c_str()) : nullptr;
+    if (what == 6) restore.made[1] = new (nullptr) tovString(old);
+    if (what == 9) {  // a hit: its candidate gets the recycled element, but its text needs a block
+        void* spare = doomed->alloc(sizeof(tovStrElem));
+        fill(doomed)->free(spare, sizeof(tovStrElem));
+    }
+    tovPool* full = what == 10 ? fill(new tovPool) : nullptr;
+    const std::string before = snapshot();
+    const long live = heapFault::live();
+    const std::size_t used = tovPool::upools();
+    if (what >= 11) {  // a temporary table without a pool of its own, in the main pool or on the heap
+        tovStringTbl::establishTemp(nullptr);
+        if (what == 11) tovString(text.c_str());  // an element, given back with the table
+    }
+    if (what == 8) new (new tovPool) tovObject;  // the reset within reInit takes it, even if init fails
+    try {
+        const std::size_t calls =
+            FUZZ_FALLIBLE((what == 0                ? void(restore.made[0] = new (nullptr) tovObject)
+                           : what == 1              ? void(tovStringTbl::establish(nullptr))
+                           : what == 2              ? void(tovStringTbl::establishTemp(nullptr))
+                           : what == 3 || what == 9 ? void(table->addStrElem(text.c_str()))
+                           : what == 4              ? void(tovString(text.c_str()))
+                           : what == 5              ? void(restore.made[0] = &static_cast<tovString&>(*old))
+                           : what == 6              ? void(restore.made[0] = new (nullptr)
+                                                  tovNamedObj(*static_cast<tovString*>(restore.made[1])))
+                           : what == 7              ? tovLib::init(false)
+                           : what == 8              ? tovLib::reInit(false)
+                           : what == 10             ? tovLib::tempInit(full)
+                                                    : tovLib::tempReset(),
+                           heapFault::calls()));
+        FUZZ_CHECK(!present || calls == 0);
+        if (what >= 11)  // the table goes, and only it; one on the heap leaves nothing there
+            FUZZ_CHECK(!tovStringTbl::tempTable() && table->count() == 1 && tovPool::upools() == used &&
+                       (!none || heapFault::live() == live));
+    } catch (const std::bad_alloc&) {
+        FUZZ_CHECK(!present && snapshot() == before);
+        FUZZ_EQ(heapFault::live(), live);
+        throw;
+    }
+}
+
 // Each input from a reset library. No cache of released memory: every block is a heap
 // call. A step a fault stops forgets the texts it met.
 struct StringModel {
-    static constexpr unsigned ops = 19;
+    static constexpr unsigned ops = 21;
     Model m;
+    std::bitset<200> flags;
 
     StringModel() {
         tovLib::setPoolCacheBound(0);
         tovLib::reset();
+        tovLib::clrAll();
         check();
     }
 
-    void check() { ::check(m); }
+    void check() {
+        ::check(m);
+        for (int i = -3; i < 203; ++i) FUZZ_EQ(tovLib::get(i), i >= 0 && i < 200 && flags[i]);
+        FUZZ_CHECK(!tovLib::get(INT_MIN) && !tovLib::get(INT_MAX));
+    }
 
     void step(unsigned op, FuzzInput& in) {
         const std::size_t texts = m.texts.size();
@@ -342,15 +452,28 @@ struct StringModel {
                 tovLib::tempReset();
                 break;
             case 11:
-            case 12:  // a reset, or a new, empty main table
-                reset(m, in.byte() & 1);
-                op == 11 ? tovLib::reset() : FUZZ_FALLIBLE(tovLib::reInit(false));  // fails as reset
+            case 12: {  // a reset, or a new, empty main table; of the two only reInit clears the flags
+                const unsigned how = in.byte();
+                reset(m, how & 1);
+                op == 11 ? tovLib::reset() : FUZZ_FALLIBLE(tovLib::reInit(how & 2));  // fails as reset
                 m.open[0] = op == 12;
+                if (op == 12 && how & 2) flags.reset();
                 break;
-            case 13:
-                FUZZ_FALLIBLE(tovLib::init(false));
+            }
+            case 13: {
+                const bool clear = in.byte() & 1;
+                FUZZ_FALLIBLE(tovLib::init(clear));
                 m.open[0] = true;
+                if (clear) flags.reset();
                 break;
+            }
+            case 20: {  // a flag set or cleared, or all; indexes beyond the bank's are ignored
+                const int i = static_cast<int>(in.below(206)) - 3, how = static_cast<int>(in.below(3));
+                how == 0 ? tovLib::set(i) : how == 1 ? tovLib::clr(i) : tovLib::clrAll();
+                if (how == 2) flags.reset();
+                if (how < 2 && i >= 0 && i < 200) flags[i] = how == 0;
+                break;
+            }
             case 14: {  // a walk over a table: what find() meets first for each entry, and the
                         // order and equality of neighbours (equal texts share a bucket)
                 const bool temp = in.byte() & 1;
@@ -415,6 +538,9 @@ struct StringModel {
                 }
                 break;
             }
+            case 19:
+                aside(m, in);
+                break;
             case 18: {  // emptied
                 const bool temp = pickTemp();
                 dropIf(m, [temp](const Obj& o) { return o.temp == temp; });

@@ -1,12 +1,17 @@
 // Every way a client's C++ can create a pooled object records its pool and counts it:
 // value-initialisation that zero-fills the memory, a value-initialised base, nested
 // new-expressions, throwing constructors. Also built into the -O3 LTO marker target.
+// And what the models do not check of tovObject (hash and order by address) and of the
+// range-for walks (which walk each type takes). Copies, counts and tovRef: the
+// container model.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include <tovlib.h>
@@ -178,5 +183,24 @@ TEST_F(InitForms, ThrowingConstructionLeavesNoRecordBehind) {
     ::delete heap;
     delete holder;
 }
+
+// A plain object hashes and orders by its address, and equals only itself.
+TEST(Object, HashAndOrderFollowTheAddress) {
+    tovObject objects[2];
+    const auto a = reinterpret_cast<std::uintptr_t>(&objects[0]);
+    EXPECT_EQ(objects[0].hash(4191), (a / 8) % 4191);
+    EXPECT_EQ(objects[0].hash(0), 0u);  // no division by zero
+    EXPECT_EQ(objects[0].objcmp(objects[0]), 0);
+    EXPECT_EQ(objects[0].objcmp(objects[1]), -1);
+    EXPECT_EQ(objects[1].objcmp(objects[0]), 1);
+    EXPECT_TRUE(objects[0].isEqual(objects[0]));
+    EXPECT_FALSE(objects[0].isEqual(objects[1]));
+}
+
+// A range-for over the library's own container types follows the nodes; over a
+// subclass, which may give newIterator() another meaning, the protocol.
+static_assert(std::is_same_v<decltype(begin(std::declval<tovSList&>())), tovNodeIter>);
+static_assert(std::is_same_v<decltype(begin(std::declval<const tovHash<17>&>())), tovHashNodeIter<17>>);
+static_assert(std::is_same_v<decltype(begin(std::declval<tovStringTbl&>())), tovRangeIter>);  // a subclass
 
 }  // namespace

@@ -1,20 +1,16 @@
-// Tests of the library services: flags, indentation, start-up and reset, the
-// temporary area, and the stopwatch.
+// Tests of the library services beyond what the strings' model checks (flags, start-up,
+// reset and the temporary area): indentation and the stopwatch.
 #include <gtest/gtest.h>
 
-#include <bitset>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
-#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <tovlib.h>
-
-#include "support.h"
 
 // The process clock, in microseconds, moved on by clockShift: this definition takes the
 // place of the C library's for the stopwatch too.
@@ -27,31 +23,6 @@ extern "C" std::clock_t clock() noexcept {
 
 namespace {
 
-// The bank of 200 flags against a bitset, through random set, clr and clrAll of indexes
-// in it and a few either side (which are ignored), start-ups and resets: of those only
-// init(true) and reInit(true) clear it.
-TEST(Flags, FollowABitsetThroughStartUpsAndResets) {
-    std::bitset<200> model;
-    std::mt19937 rng(1);
-    tovLib::clrAll();
-    for (int step = 0; step < 3000; ++step) {
-        const int i = static_cast<int>(rng() % 206) - 3, op = static_cast<int>(rng() % 17);
-        const bool clear = rng() % 2;
-        if (op < 13) {
-            op < 9 ? tovLib::set(i) : tovLib::clr(i);
-            if (i >= 0 && i < 200) model[i] = op < 9;
-        } else {
-            op == 13   ? tovLib::clrAll()
-            : op == 14 ? tovLib::init(clear)
-            : op == 15 ? tovLib::reInit(clear)
-                       : tovLib::reset();
-            if (op == 13 || (op < 16 && clear)) model.reset();
-        }
-        for (int j = -3; j < 203; ++j) ASSERT_EQ(tovLib::get(j), j >= 0 && j < 200 && model[j]) << j;
-    }
-    EXPECT_FALSE(tovLib::get(INT_MIN) || tovLib::get(INT_MAX));
-}
-
 // Runs of blanks as long as the magnitude, at most 127; every call returns one buffer.
 TEST(Space, RunsOfBlanksInOneBuffer) {
     const std::pair<int, int> widths[] = {{0, 0},        {1, 1},         {-3, 3},
@@ -59,26 +30,6 @@ TEST(Space, RunsOfBlanksInOneBuffer) {
                                           {100000, 127}, {INT_MIN, 127}, {INT_MAX, 127}};
     for (auto [n, blanks] : widths) EXPECT_EQ(std::string(tovLib::space(n)), std::string(blanks, ' ')) << n;
     EXPECT_EQ(tovLib::space(2), tovLib::space(4));
-}
-
-// A temporary table made directly, in the main pool or, with no main pool, on the heap:
-// tempReset gives it back or deletes it, and leaves the main pool and the main table.
-TEST(Startup, TempResetOfATableWithoutAPoolOfItsOwn) {
-    tovLib::reInit(true);
-    tovString kept("kept");
-    const std::size_t used = tovPool::mainPool()->umem();
-    for (bool heap : {false, true}) {
-        {
-            NoMainPool none(heap);
-            tovStringTbl::establishTemp(nullptr);
-        }
-        EXPECT_EQ(tovStringTbl::tempTable()->getPool(), heap ? nullptr : tovPool::mainPool());
-        if (!heap) tovString("scratch");  // an element, given back with the table
-        tovLib::tempReset();
-        EXPECT_EQ(tovStringTbl::tempTable(), nullptr);
-        EXPECT_EQ(tovPool::mainPool()->umem(), used);
-        EXPECT_EQ(tovStringTbl::table()->count(), 1);
-    }
 }
 
 // The stopwatch (std::clock for elapsed times).

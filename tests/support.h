@@ -1,6 +1,6 @@
 // Test support shared by the suites: sizes as a pool rounds them, dump texts, a class's
-// identity over every class-name constant, a process without a main pool, and the
-// elements and container kinds of the container tests.
+// identity over every class-name constant, and the elements and container kinds of the
+// container tests.
 #ifndef TOVLIB_TESTS_SUPPORT_H
 #define TOVLIB_TESTS_SUPPORT_H
 
@@ -43,22 +43,6 @@ void expectChain(const T& o, const std::vector<const char*>& chain) {
     EXPECT_FALSE(o.isA(copy.c_str()));  // the text is never compared
     EXPECT_EQ(o.className(), chain.front());
 }
-
-// With `active`, no main pool while it lives: what is made without a pool comes from
-// the heap. The main pool is set again at its end.
-class NoMainPool {
-public:
-    explicit NoMainPool(bool active = true) : _main(tovPool::mainPool()) {
-        if (!active) return;
-        auto* doomed = new tovPool;
-        tovPool::setMainPool(doomed);
-        delete doomed;
-    }
-    ~NoMainPool() { tovPool::setMainPool(_main); }
-
-private:
-    tovPool* const _main;
-};
 
 // A lookup key with a chosen bucket. Its own isEqual is identity.
 struct Key : tovObject {
