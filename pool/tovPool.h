@@ -319,33 +319,40 @@ private:
         return allocBody<false, true>(size);
     }
     /// carve()'s common case, compiled where alloc() is, so that the call to it is
-    /// direct and short: the first candidate of the class, the segment at its hint (or
-    /// the head), is large enough that what it leaves fits no class it did not fit
-    /// before (at least smallLimit bytes). Splitting it there is what first fit would
-    /// do, and it moves no hint and no search bound: the class's hint is that link
-    /// already, and no other hint lies in the segment, since a segment that large fits
-    /// every class, small and large, and no hint passes a segment that fits its class
-    /// (see carve() and verify()). Otherwise, and for 0 (the rounding that wrapped) and
-    /// large requests, carve() decides. Not under AddressSanitizer, which carve()
-    /// serves: its records are opened with the sanitizer's answer. Out of line, so that
-    /// a loop around alloc() and free() stays as short as their recycled paths.
+    /// direct and short: the class's first candidate (the segment at its hint, or the
+    /// head) is the bump region (see _bumpHint), and what it keeps after this carve
+    /// ends at or above _bumpLimit. Carving its front is what first fit would do, and it
+    /// moves no hint and no search bound: no hint lies behind the region, and what is
+    /// left holds a header and fits no class exactly whose bound is set. No record is
+    /// written. Otherwise, and for 0 (the
+    /// rounding that wrapped) and large requests, carve() decides. Not under
+    /// AddressSanitizer, which carve() serves and which never makes a bump region. Out
+    /// of line, so that a loop around alloc() and free() stays as short as their
+    /// recycled paths.
     [[gnu::noinline]] void* carveAhead(std::size_t r) { return carveFront(r); }
     [[gnu::always_inline]] void* carveFront(std::size_t r) {
-        if (r - 1 < smallLimit - 1) {
-            Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
-            Segment* const s = follow(link, false);
-            if (s) {
-                const std::size_t size = peek(s->size, false);
-                if (size >= r + smallLimit) return splitFront(link, s, size, r, false);
+        if (r - 1 < smallLimit - 1 && _fit[r / 8] == _bumpHint) {
+            char* const p = _bumpAt;
+            if (reinterpret_cast<std::uintptr_t>(p + r) <= _bumpLimit) {
+                _bumpAt = p + r;
+                return carved(p, r, false);
             }
         }
         return carve(r);
     }
-    /// Carves `r` bytes from the front of the segment `s` (of `size` bytes, at `link`),
-    /// leaving a remainder that can hold its header.
-    void* splitFront(Segment** link, Segment* s, std::size_t size, std::size_t r, bool asan) {
-        split(link, s, size, r, asan);
-        return carved(s, r, asan);
+    /// Whether there is a bump region.
+    bool bumping() const { return _bumpHint != &_free; }
+    /// The link in front of whose target the bump region lies; null without one.
+    Segment* const* bumpLink() const {
+        if (!bumping()) return nullptr;
+        return _bumpHint ? _bumpHint : &_free;
+    }
+    /// The bump region's size.
+    std::size_t bumpRoom() const { return static_cast<std::size_t>(_bumpEnd - _bumpAt); }
+    /// Writes the bump region's header and puts it back in the free list, when there
+    /// is one: what every operation does first that walks or changes the free list.
+    void settle() {
+        if (bumping()) settleBump();
     }
     /// Leaves the last `size - r` bytes of the segment `s` (of `size` bytes, at `link`) in
     /// its place: the first `r` are no longer free, and nothing is counted yet. Returns
@@ -403,6 +410,16 @@ private:
         return p;
     }
     void freeLarge(void* p, std::size_t rounded);
+    [[gnu::visibility("hidden")]] void* startBump(Segment** link, Segment* s, std::size_t size,
+                                                  std::size_t r);
+    [[gnu::visibility("hidden")]] bool keeps(std::size_t size, std::size_t r) const;
+    [[gnu::visibility("hidden")]] void settleBump();
+    /// The free segments in address order, the bump region in its place: f(at, size,
+    /// link) for each, with the link that leads to it (the region's is bumpLink()), until
+    /// f returns false. Writes nothing. Returns the link that ends the list, or null
+    /// when f stopped the walk.
+    template <class F>
+    Segment* const* eachFree(F&& f) const;
     void rewindFits(Segment** link, const void* changed);
     static Segment* segmentAt(Segment** link);
     /// A hint for `link`: null stands for the head of the free list, so that a hint is
@@ -484,9 +501,25 @@ private:
     std::uintptr_t _barren[sizeClasses];
     /// The classes whose bound may be set (bit i for class i); the others' is the largest.
     unsigned long long _barrenInUse = 0;
-    /// The last free segment (the highest address), or null: a new block, usually above
-    /// every segment, is appended there without a walk.
+    /// The last free segment (the highest address) in the list, or null: a new block,
+    /// usually above every segment, is appended there without a walk.
     Segment* _freeTail = nullptr;
+    /// The bump region: a free segment that small carves cut from the front without
+    /// writing its header each time (carveAhead()). It is out of the list, in front of
+    /// what its link leads to; this is that link as a first-fit hint (null: the head),
+    /// so that the classes whose hint it is have the region as their first candidate,
+    /// or &_free, which no hint ever is, when there is no region. The region runs from
+    /// _bumpAt to _bumpEnd, holds at least a segment header, counts in _fmem, and no
+    /// hint lies behind it. Its header is written, and it goes back into the list,
+    /// before anything else walks or changes the list (settle()). While it lasts, no
+    /// search bound is set or cleared (that takes a walk or a new segment).
+    Segment** _bumpHint = &_free;
+    char* _bumpAt = nullptr;
+    char* _bumpEnd = nullptr;
+    /// carveAhead() carves while what the region keeps starts at or below this: a
+    /// header's room before its end, or smallLimit bytes (too many to fit a class
+    /// exactly) when some class's search bound is set.
+    std::uintptr_t _bumpLimit = 0;
     /// The heap allocations that the blocks are cut from, newest first; where the next
     /// block can be cut from the newest, and how many bytes are left there; the size of
     /// the next arena (0: the first).
