@@ -356,7 +356,12 @@ struct PoolModel {
             const std::size_t n = kind == 0   ? in.below(530)
                                   : kind == 1 ? in.below(24)
                                               : smallestBlock - 50 + in.below(3000);
-            for (unsigned k = in.below(400); k > 0 && m.live.size() < maxLive; --k) doAlloc(m, n);
+            for (unsigned k = in.below(400); k > 0 && m.live.size() < maxLive; --k) {
+                doAlloc(m, n);
+                // Now and then a free in the middle: the region a burst cuts from meets
+                // a merge or a recycled element before check() reads the free list.
+                if (in.below(32) == 31) doFree(m, in.below(static_cast<unsigned>(m.live.size())), in.byte());
+            }
         } else if (op == 17) {  // a bound of nothing, one arena, a few, the default, or none; a trim
             const std::size_t bounds[] = {0, 9000, 1 << 20, std::size_t{64} << 20,
                                           std::numeric_limits<std::size_t>::max()};

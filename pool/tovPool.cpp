@@ -73,6 +73,7 @@ void tovPool::release() {
     for (Element*& head : _recycled) head = nullptr;
     for (Segment**& hint : _fit) hint = nullptr;
     _bumpHint = &_free;
+    _bumpAt = _bumpEnd = nullptr;
     _fitsInUse = 0;
     _fitsBelow = 0;
     forgetBarren();
@@ -97,10 +98,8 @@ void* tovPool::carve(std::size_t r) {
         if (_fit[r / 8] == _bumpHint) {
             const std::size_t room = bumpRoom();
             if (room == r || keeps(room, r)) {
-                char* const p = _bumpAt;
-                _bumpAt = p + r;
                 if (room == r) _bumpHint = &_free;
-                return carved(p, r, false);
+                return cut(r);
             }
         }
         settle();
@@ -109,13 +108,17 @@ void* tovPool::carve(std::size_t r) {
         // it; otherwise it lies above every hint. The walk would split it, leave every
         // hint and every bound (the remainder's class has none), and set this class's
         // hint to the link it already is. (Setting it again changes nothing: a hint is
-        // marked in use and lies at or below _fitsBelow, which verify() checks.) The
-        // remainder becomes the bump region.
+        // marked in use and lies at or below _fitsBelow, which verify() checks.) A
+        // remainder of smallLimit bytes or more becomes the bump region, for
+        // carveAhead() to cut from; a smaller one is a free segment as the walk leaves it.
         Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
         if (Segment* const s = follow(link, false)) {
             const std::size_t size = peek(s->size, false);
-            if (size >= r + smallLimit || (addr(s) > _fitsBelow && keeps(size, r)))
-                return startBump(link, s, size, r);
+            if (size >= r + smallLimit) return startBump(link, s, size, r);
+            if (addr(s) > _fitsBelow && keeps(size, r)) {
+                split(link, s, size, r, false);
+                return carved(s, r, false);
+            }
         }
     }
     settle();
@@ -135,11 +138,12 @@ bool tovPool::keeps(std::size_t size, std::size_t r) const {
 void* tovPool::startBump(Segment** link, Segment* s, std::size_t size, std::size_t r) {
     relink(link, peek(s->next, false), false);
     if (s == _freeTail) _freeTail = link == &_free ? nullptr : segmentAt(link);
+    _fmem -= size;
     _bumpHint = hintAt(link);
-    _bumpAt = reinterpret_cast<char*>(s) + r;
-    _bumpEnd = reinterpret_cast<char*>(s) + size;
+    _bumpAt = reinterpret_cast<char*>(s);
+    _bumpEnd = _bumpAt + size;
     _bumpLimit = addr(_bumpEnd) - (_barrenInUse ? smallLimit : headerSize);
-    return carved(s, r, false);
+    return cut(r);
 }
 
 // The bump region becomes an ordinary free segment again, where it lies.
@@ -151,7 +155,9 @@ void tovPool::settleBump() {
     poke(rest->size, bumpRoom());
     relink(link, rest);
     if (!next) _freeTail = rest;
+    _fmem += bumpRoom();
     _bumpHint = &_free;
+    _bumpAt = _bumpEnd = nullptr;
 }
 
 void* tovPool::firstFit(std::size_t r) {

@@ -127,11 +127,11 @@ public:
     /// Bytes taken from the heap: the sum of all block sizes.
     std::size_t amem() const { return _amem; }
     /// Bytes in free segments.
-    std::size_t fmem() const { return _fmem; }
+    std::size_t fmem() const { return _fmem + static_cast<std::size_t>(_bumpEnd - _bumpAt); }
     /// Bytes in recycled elements. Every operation moves bytes between exactly these
     /// four counters, so this is what amem leaves after the other three; deriving it
     /// keeps the recycled-element path down to one counter update.
-    std::size_t rmem() const { return _amem - _fmem - _umem; }
+    std::size_t rmem() const { return _amem - fmem() - _umem; }
     /// Bytes handed out and not yet given back.
     std::size_t umem() const { return _umem; }
     /// Number of blocks (walks the block list).
@@ -193,7 +193,7 @@ private:
     /// `size` rounded up to a multiple of 8, with 0 counting as 8; 0 when rounding
     /// would wrap (carve refuses it).
     static std::size_t rounded(std::size_t size) {
-        return ((size | static_cast<std::size_t>(size == 0)) + 7) & ~std::size_t{7};
+        return (size + 7 + static_cast<std::size_t>(size == 0)) & ~std::size_t{7};
     }
 
     // What the pool tells the checker. Block memory that is not handed out (free
@@ -331,14 +331,18 @@ private:
     /// recycled paths.
     [[gnu::noinline]] void* carveAhead(std::size_t r) { return carveFront(r); }
     [[gnu::always_inline]] void* carveFront(std::size_t r) {
-        if (r - 1 < smallLimit - 1 && _fit[r / 8] == _bumpHint) {
-            char* const p = _bumpAt;
-            if (reinterpret_cast<std::uintptr_t>(p + r) <= _bumpLimit) {
-                _bumpAt = p + r;
-                return carved(p, r, false);
-            }
-        }
+        if (r - 1 < smallLimit - 1 && _fit[r / 8] == _bumpHint &&
+            reinterpret_cast<std::uintptr_t>(_bumpAt + r) <= _bumpLimit)
+            return cut(r);
         return carve(r);
+    }
+    /// An element of `r` bytes cut from the front of the bump region leaves the pool.
+    void* cut(std::size_t r) {
+        char* const p = _bumpAt;
+        _bumpAt = p + r;
+        _umem += r;
+        handOut(p, r, false);
+        return p;
     }
     /// Whether there is a bump region.
     bool bumping() const { return _bumpHint != &_free; }
@@ -476,6 +480,7 @@ private:
     std::size_t _umem = 0;
     Element* _recycled[sizeClasses] = {};
     std::size_t _amem = 0;
+    /// Bytes in the segments of the free list.
     std::size_t _fmem = 0;
     Block* _blocks = nullptr;
     Segment* _free = nullptr;
@@ -509,9 +514,9 @@ private:
     /// what its link leads to; this is that link as a first-fit hint (null: the head),
     /// so that the classes whose hint it is have the region as their first candidate,
     /// or &_free, which no hint ever is, when there is no region. The region runs from
-    /// _bumpAt to _bumpEnd, holds at least a segment header, counts in _fmem, and no
-    /// hint lies behind it. Its header is written, and it goes back into the list,
-    /// before anything else walks or changes the list (settle()). While it lasts, no
+    /// _bumpAt to _bumpEnd (both null without a region), holds at least a segment
+    /// header, counts in fmem() but not in _fmem, and no hint lies behind it. Its header is written, and it
+    /// goes back into the list, before anything else walks or changes the list (settle()). While it lasts, no
     /// search bound is set or cleared (that takes a walk or a new segment).
     Segment** _bumpHint = &_free;
     char* _bumpAt = nullptr;

@@ -32,7 +32,7 @@ bool tovPool::inBlocks(const void* p, std::size_t n) const {
 bool tovPool::verify() const {
     std::size_t blockBytes = 0;
     for (const Block* b = _blocks; b; b = b->next) blockBytes += b->size;
-    bool ok = (blockBytes == _amem) & (_fmem <= _amem) & (_umem <= _amem - _fmem);
+    bool ok = (blockBytes == _amem) & (fmem() <= _amem) & (_umem <= _amem - fmem());
 
     // Free segments, the bump region among them: strictly ascending and apart (touching
     // ones would have merged), which also ends the walk of a list that loops.
@@ -55,7 +55,7 @@ bool tovPool::verify() const {
             return true;
         });
     if (!walked) return false;
-    ok &= (freeBytes == _fmem) & (last == _freeTail) & (bumpSeen == bumping());
+    ok &= (freeBytes == fmem()) & (last == _freeTail) & (bumpSeen == bumping());
     ok &= !bumping() || _bumpLimit + (_barrenInUse ? smallLimit : headerSize) <= addr(_bumpEnd);
 
     for (std::size_t k = 0; k < sizeClasses; ++k)
