@@ -297,9 +297,16 @@ private:
     // so that its absence costs the small path one test, and out of line with it, so
     // that its presence costs every call site no more than a call. Marked cold, the
     // copies out of line also keep the compiler's layout of the inline path straight.
-    // `Inline`: carveAhead()'s body in place of the call, for a caller with no loop
-    // around it (tovPoolResource::do_allocate()).
-    template <bool Asan, bool Inline = false>
+    //
+    // When no element of the class is recycled, the usual carve is inline too: the
+    // class's first candidate (the segment at its hint, or the head) is the bump region
+    // (see _bumpHint), and what the region keeps after the carve starts at or below
+    // _bumpLimit. Carving its front is what first fit would do, and it moves no hint and
+    // no search bound: no hint lies behind the region, and what is left holds a header
+    // and fits no class exactly whose bound is set. No record is written. Otherwise,
+    // and for 0 (the rounding that wrapped) and large requests, carve() decides. Under
+    // AddressSanitizer there is never a bump region.
+    template <bool Asan>
     void* allocBody(std::size_t size) {
         const std::size_t r = rounded(size);
         if (r < smallLimit) {
@@ -309,31 +316,10 @@ private:
                 handOut(e, r, Asan);
                 return e;
             }
+            if (!Asan && r != 0 && _fit[r / 8] == _bumpHint &&
+                reinterpret_cast<std::uintptr_t>(_bumpAt + r) <= _bumpLimit)
+                return cut(r);
         }
-        if (Asan) return carve(r);  // GCOVR_EXCL_LINE: see poisoning()
-        return Inline ? carveFront(r) : carveAhead(r);
-    }
-    /// alloc() with carveAhead()'s body in place.
-    void* allocInline(std::size_t size) {
-        if (poisoning()) return allocPoisoning(size);  // GCOVR_EXCL_LINE: see poisoning()
-        return allocBody<false, true>(size);
-    }
-    /// carve()'s common case, compiled where alloc() is, so that the call to it is
-    /// direct and short: the class's first candidate (the segment at its hint, or the
-    /// head) is the bump region (see _bumpHint), and what it keeps after this carve
-    /// ends at or above _bumpLimit. Carving its front is what first fit would do, and it
-    /// moves no hint and no search bound: no hint lies behind the region, and what is
-    /// left holds a header and fits no class exactly whose bound is set. No record is
-    /// written. Otherwise, and for 0 (the
-    /// rounding that wrapped) and large requests, carve() decides. Not under
-    /// AddressSanitizer, which carve() serves and which never makes a bump region. Out
-    /// of line, so that a loop around alloc() and free() stays as short as their
-    /// recycled paths.
-    [[gnu::noinline]] void* carveAhead(std::size_t r) { return carveFront(r); }
-    [[gnu::always_inline]] void* carveFront(std::size_t r) {
-        if (r - 1 < smallLimit - 1 && _fit[r / 8] == _bumpHint &&
-            reinterpret_cast<std::uintptr_t>(_bumpAt + r) <= _bumpLimit)
-            return cut(r);
         return carve(r);
     }
     /// An element of `r` bytes cut from the front of the bump region leaves the pool.
@@ -510,7 +496,7 @@ private:
     /// usually above every segment, is appended there without a walk.
     Segment* _freeTail = nullptr;
     /// The bump region: a free segment that small carves cut from the front without
-    /// writing its header each time (carveAhead()). It is out of the list, in front of
+    /// writing its header each time (alloc()). It is out of the list, in front of
     /// what its link leads to; this is that link as a first-fit hint (null: the head),
     /// so that the classes whose hint it is have the region as their first candidate,
     /// or &_free, which no hint ever is, when there is no region. The region runs from
@@ -521,7 +507,7 @@ private:
     Segment** _bumpHint = &_free;
     char* _bumpAt = nullptr;
     char* _bumpEnd = nullptr;
-    /// carveAhead() carves while what the region keeps starts at or below this: a
+    /// alloc() cuts from it while what the region keeps starts at or below this: a
     /// header's room before its end, or smallLimit bytes (too many to fit a class
     /// exactly) when some class's search bound is set.
     std::uintptr_t _bumpLimit = 0;
