@@ -91,10 +91,10 @@ const char* tovPool::className() const { return tovPoolClass; }
 void* tovPool::carve(std::size_t r) {
     // The common cases first, without the walk, for small requests.
     if (r - 1 < smallLimit - 1 && !poisoning()) {
-        // The bump region is the class's first candidate, and alloc() found it
-        // too small to keep what it must (see _bumpLimit). If it fits, the walk would carve it and
-        // set this class's hint to the link it already is; no hint lies behind it, so
-        // none moves. The remainder's class must have no search bound to move.
+        // The bump region is the class's first candidate, and alloc() found it too
+        // small to keep what it must (see _bumpLimit). If it fits, the walk would carve
+        // it and set this class's hint to the link it already is; no hint lies behind
+        // it, so none moves. The remainder's class must have no search bound to move.
         if (_fit[r / 8] == _bumpHint) {
             const std::size_t room = bumpRoom();
             if (room == r || keeps(room, r)) {
@@ -109,8 +109,8 @@ void* tovPool::carve(std::size_t r) {
         // hint and every bound (the remainder's class has none), and set this class's
         // hint to the link it already is. (Setting it again changes nothing: a hint is
         // marked in use and lies at or below _fitsBelow, which verify() checks.) A
-        // remainder of smallLimit bytes or more becomes the bump region, for
-        // alloc() to cut from; a smaller one is a free segment as the walk leaves it.
+        // remainder of smallLimit bytes or more becomes the bump region, for alloc() to
+        // cut from; a smaller one is a free segment as the walk leaves it.
         Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
         if (Segment* const s = follow(link, false)) {
             const std::size_t size = peek(s->size, false);

@@ -496,14 +496,15 @@ private:
     /// usually above every segment, is appended there without a walk.
     Segment* _freeTail = nullptr;
     /// The bump region: a free segment that small carves cut from the front without
-    /// writing its header each time (alloc()). It is out of the list, in front of
-    /// what its link leads to; this is that link as a first-fit hint (null: the head),
-    /// so that the classes whose hint it is have the region as their first candidate,
-    /// or &_free, which no hint ever is, when there is no region. The region runs from
-    /// _bumpAt to _bumpEnd (both null without a region), holds at least a segment
-    /// header, counts in fmem() but not in _fmem, and no hint lies behind it. Its header is written, and it
-    /// goes back into the list, before anything else walks or changes the list (settle()). While it lasts, no
-    /// search bound is set or cleared (that takes a walk or a new segment).
+    /// writing its header each time (alloc()). It is out of the list, in front of what
+    /// its link leads to; this is that link as a first-fit hint (null: the head), so
+    /// that the classes whose hint it is have the region as their first candidate, or
+    /// &_free, which no hint ever is, when there is no region. The region runs from
+    /// _bumpAt to _bumpEnd (equal without a region), holds at least a segment header,
+    /// counts in fmem() but not in _fmem, and no hint lies behind it. Its header is
+    /// written, and it goes back into the list, before anything else walks or changes
+    /// the list (settle()). While it lasts, no search bound is set or cleared: that
+    /// takes a walk or a new segment.
     Segment** _bumpHint = &_free;
     char* _bumpAt = nullptr;
     char* _bumpEnd = nullptr;

@@ -32,7 +32,8 @@ bool tovPool::inBlocks(const void* p, std::size_t n) const {
 bool tovPool::verify() const {
     std::size_t blockBytes = 0;
     for (const Block* b = _blocks; b; b = b->next) blockBytes += b->size;
-    bool ok = (blockBytes == _amem) & (fmem() <= _amem) & (_umem <= _amem - fmem());
+    const std::size_t freeTotal = fmem();
+    bool ok = (blockBytes == _amem) & (freeTotal <= _amem) & (_umem <= _amem - freeTotal);
 
     // Free segments, the bump region among them: strictly ascending and apart (touching
     // ones would have merged), which also ends the walk of a list that loops.
@@ -55,7 +56,7 @@ bool tovPool::verify() const {
             return true;
         });
     if (!walked) return false;
-    ok &= (freeBytes == fmem()) & (last == _freeTail) & (bumpSeen == bumping());
+    ok &= (freeBytes == freeTotal) & (last == _freeTail) & (bumpSeen == (_bumpHint != &_free));
     ok &= !bumping() || _bumpLimit + (_barrenInUse ? smallLimit : headerSize) <= addr(_bumpEnd);
 
     for (std::size_t k = 0; k < sizeClasses; ++k)
