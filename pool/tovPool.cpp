@@ -63,10 +63,8 @@ void tovPool::release() {
     untrack();
     track();
     // Whole arenas, with the blocks in them, go to the cache or back to the heap.
-    while (Arena* a = _arenas) {
-        _arenas = a->next;
-        tovPoolCache::keep(a);
-    }
+    if (_arenas) tovPoolCache::keepAll(_arenas);
+    _arenas = nullptr;
     _blocks = nullptr;
     _arenaNext = nullptr;
     _arenaRoom = _arenaGrow = 0;
@@ -266,7 +264,8 @@ void tovPool::addblock(std::size_t size) {
         const std::size_t grow = _arenaGrow ? _arenaGrow : sizeof(Arena) + smallestBlock + sizeof(Block);
         const std::size_t size = sizeof(Arena) + need > grow ? sizeof(Arena) + need : grow;
         Arena* a = tovPoolCache::take(size);
-        if (!a) a = new (tovPoolCache::fromHeap(size)) Arena{nullptr, size};
+        if (!a) a = new (tovPoolCache::fromHeap(size)) Arena{nullptr, size, 0, nullptr};
+        a->total = a->size + (_arenas ? _arenas->total : 0);
         a->next = _arenas;
         _arenas = a;
         _arenaNext = reinterpret_cast<char*>(a + 1);

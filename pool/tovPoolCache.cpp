@@ -6,6 +6,7 @@
 #include "lib/tovServices.h"
 
 tovPoolCache::Arena* tovPoolCache::_lists[lists] = {};
+tovPoolCache::Arena* tovPoolCache::_pending = nullptr;
 std::size_t tovPoolCache::_held = 0;
 std::size_t tovPoolCache::_bound = defaultBound;
 
@@ -27,6 +28,7 @@ struct GiveBackAtExit {
 }  // namespace
 
 tovPoolCache::Arena* tovPoolCache::take(std::size_t size) {
+    if (_pending) file();
     if (_held == 0) return nullptr;
     // In the list of the size's power of two, the first of a few that is large enough;
     // failing that, the newest of the next list, where every arena is.
@@ -80,7 +82,36 @@ void tovPoolCache::keep(Arena* a) {
     _held += size;
 }
 
+void tovPoolCache::keepAll(Arena* newest) {
+#ifndef TOVLIB_MEMCHECK
+    if (!tovPool::poisoning() && newest->total <= _bound - _held) {
+        newest->pending = _pending;
+        _pending = newest;
+        _held += newest->total;
+        return;
+    }
+#endif
+    keepEach(newest);
+}
+
+void tovPoolCache::keepEach(Arena* newest) {
+    while (Arena* a = newest) {
+        newest = a->next;
+        keep(a);
+    }
+}
+
+void tovPoolCache::file() {
+    while (Arena* chain = _pending) {
+        _pending = chain->pending;
+        _held -= chain->total;
+        keepEach(chain);
+    }
+}
+
 void tovPoolCache::trim(std::size_t bytes) {
+    if (_held <= bytes) return;
+    if (_pending) file();
     for (std::size_t k = lists; k-- > 0 && _held > bytes;) {
         while (Arena* a = _lists[k]) {
             if (_held <= bytes) break;

@@ -22,7 +22,8 @@ public:
     using Arena = tovPool::Arena;
 
     /// An arena of at least `size` bytes, its header's size field set to its whole size,
-    /// or null when none is cached. Looks at no more than a few arenas.
+    /// or null when none is cached. Looks at no more than a few arenas, once the pending
+    /// chains are sorted in.
     static Arena* take(std::size_t size);
     /// `size` bytes from the heap; when the heap fails with memory cached, the cache is
     /// given back and the heap asked once more. Throws std::bad_alloc.
@@ -30,6 +31,13 @@ public:
     /// Keeps the arena `a` when the bound has room for it; otherwise gives it back to the
     /// heap.
     static void keep(Arena* a);
+    /// Keeps, or gives back, a released pool's arenas: `newest` and the older ones linked
+    /// behind it. When the bound has room for all of them and no checker is told, they
+    /// wait as they are, one chain among the pending ones, and are sorted into the lists
+    /// when an arena is next asked for: release() then touches one arena header, not
+    /// every one (their pages are long out of the caches by the end of a large phase).
+    /// Under a checker each arena is hidden from it at once, as keep() does.
+    static void keepAll(Arena* newest);
     /// Gives cached arenas back, the largest first, until at most `bytes` are held.
     static void trim(std::size_t bytes);
     /// The bound: the most bytes the cache holds. Lowering it trims.
@@ -43,6 +51,10 @@ public:
     static constexpr std::size_t defaultBound = std::size_t{1} << 26;
 
 private:
+    /// Sorts the pending chains into the lists, as keep() would have at their release.
+    static void file();
+    /// keep() for `newest` and every arena behind it.
+    static void keepEach(Arena* newest);
     static void giveBack(Arena* a, std::size_t size);
     static Arena* follow(Arena* const* link);
     static void relink(Arena** link, Arena* to);
@@ -66,6 +78,9 @@ private:
 
     static constexpr std::size_t lists = 8 * sizeof(std::size_t);
     static Arena* _lists[lists];
+    /// The chains that released pools handed over as they were, the latest first,
+    /// linked through their newest arena's `pending`; counted in _held.
+    static Arena* _pending;
     static std::size_t _held;
     static std::size_t _bound;
 };

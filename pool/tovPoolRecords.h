@@ -18,11 +18,16 @@ struct alignas(8) tovPool::Block {
 };
 
 // Blocks are cut, in order, from heap allocations (arenas) that grow geometrically. An
-// arena starts with this header; releasing the pool gives each arena back whole (to the
-// cache of released arenas, or to the heap in one call), without visiting its blocks.
+// arena starts with this header; releasing the pool gives its arenas back whole (to the
+// cache of released arenas, or to the heap in one call), without visiting their blocks.
 struct alignas(8) tovPool::Arena {
-    Arena* next;
+    Arena* next;       // the next older arena of the pool, or of the cache's list
     std::size_t size;  // the whole allocation, header included
+    // The pool's newest arena only: the sizes of this and every older arena of the pool,
+    // and, once the pool handed them to the cache as one chain, the chain handed over
+    // before (see tovPoolCache::keepAll()).
+    std::size_t total;
+    Arena* pending;
 };
 
 template <class F>
