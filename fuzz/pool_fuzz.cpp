@@ -201,6 +201,13 @@ void release(Model& m) {
 // (rightly) report the writes themselves.
 void corrupt([[maybe_unused]] Model& m, [[maybe_unused]] FuzzInput& in) {
 #ifndef TOVLIB_MEMCHECK
+    // A refused request writes the header of the region the pool cuts small elements
+    // from, as every operation that walks the free list does: then every free segment
+    // the model knows has one to damage.
+    try {
+        m.pool->alloc(std::numeric_limits<std::size_t>::max());
+    } catch (const std::bad_alloc&) {
+    }
     static void* stray[3];
     std::vector<std::pair<std::uintptr_t, bool>> words;  // an address, and whether it holds a size
     for (const auto& list : m.recycled)
