@@ -202,6 +202,13 @@ void release(Model& m) {
 // (rightly) report the writes themselves.
 void corrupt([[maybe_unused]] Model& m, [[maybe_unused]] FuzzInput& in) {
 #ifndef TOVLIB_MEMCHECK
+    // A refused request writes the header of the region the pool cuts small elements
+    // from, as every operation that walks the free list does: then every free segment
+    // the model knows has one to damage.
+    try {
+        m.pool->alloc(std::numeric_limits<std::size_t>::max());
+    } catch (const std::bad_alloc&) {
+    }
     static void* stray[3];
     std::vector<std::pair<std::uintptr_t, bool>> words;  // an address, and whether it holds a size
     for (const auto& list : m.recycled)
@@ -359,7 +366,12 @@ struct PoolModel {
             const std::size_t n = kind == 0   ? in.below(530)
                                   : kind == 1 ? in.below(24)
                                               : smallestBlock - 50 + in.below(3000);
-            for (unsigned k = in.below(400); k > 0 && m.live.size() < maxLive; --k) doAlloc(m, n);
+            for (unsigned k = in.below(400); k > 0 && m.live.size() < maxLive; --k) {
+                doAlloc(m, n);
+                // Now and then a free in the middle: the region a burst cuts from meets
+                // a merge or a recycled element before check() reads the free list.
+                if (in.below(32) == 31) doFree(m, in.below(static_cast<unsigned>(m.live.size())), in.byte());
+            }
         } else if (op == 17) {  // a bound of nothing, one arena, a few, the default, or none; a trim
             const std::size_t bounds[] = {0, 9000, 1 << 20, std::size_t{64} << 20,
                                           std::numeric_limits<std::size_t>::max()};

@@ -70,6 +70,8 @@ void tovPool::release() {
     _arenaRoom = _arenaGrow = 0;
     for (Element*& head : _recycled) head = nullptr;
     for (Segment**& hint : _fit) hint = nullptr;
+    _bumpHint = &_free;
+    _bumpAt = _bumpEnd = nullptr;
     _fitsInUse = 0;
     _fitsBelow = 0;
     forgetBarren();
@@ -85,27 +87,75 @@ const char* tovPool::className() const { return tovPoolClass; }
 // until one fits. A segment is taken whole when it is exactly the request, and split
 // only when the remainder can still hold a segment header.
 void* tovPool::carve(std::size_t r) {
-    // The common case first, without the walk: a small request whose first candidate,
-    // the segment at its class's hint (or the head), lies above every hint and splits.
-    // The walk would split that segment, find no hint at or behind it (so neither the
-    // remainder's class hint nor any other moves), leave every class's search bound (the
-    // remainder's class has none, or the remainder is too large to fit a class it did not
-    // fit before), and set this class's hint to the link it already is; this does the
-    // same, field for field. (Setting the hint again changes nothing: a hint is marked in
-    // use and lies at or below _fitsBelow, which verify() checks.) alloc() takes the case
-    // of a remainder of at least smallLimit bytes in carveAhead(); this is the rest.
+    // The common cases first, without the walk, for small requests.
     if (r - 1 < smallLimit - 1 && !poisoning()) {
+        // The bump region is the class's first candidate, and alloc() found it too
+        // small to keep what it must (see _bumpLimit). If it fits, the walk would carve
+        // it and set this class's hint to the link it already is; no hint lies behind
+        // it, so none moves. The remainder's class must have no search bound to move.
+        if (_fit[r / 8] == _bumpHint) {
+            const std::size_t room = bumpRoom();
+            if (room == r || keeps(room, r)) {
+                if (room == r) _bumpHint = &_free;
+                return cut(r);
+            }
+        }
+        settle();
+        // The segment at the class's hint (or the head) splits, and no hint lies behind
+        // it: a segment that keeps smallLimit bytes fits every class, so no hint passed
+        // it; otherwise it lies above every hint. The walk would split it, leave every
+        // hint and every bound (the remainder's class has none), and set this class's
+        // hint to the link it already is. (Setting it again changes nothing: a hint is
+        // marked in use and lies at or below _fitsBelow, which verify() checks.) A
+        // remainder of smallLimit bytes or more becomes the bump region, for alloc() to
+        // cut from; a smaller one is a free segment as the walk leaves it.
         Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
-        Segment* const s = follow(link, false);
-        // Above every hint, so not null either.
-        if (addr(s) > _fitsBelow) {
+        if (Segment* const s = follow(link, false)) {
             const std::size_t size = peek(s->size, false);
-            if (size >= r + smallLimit ||
-                (size >= r + headerSize && !((_barrenInUse >> ((size - r) / 8)) & 1)))
-                return splitFront(link, s, size, r, false);
+            if (size >= r + smallLimit) return startBump(link, s, size, r);
+            if (addr(s) > _fitsBelow && keeps(size, r)) {
+                split(link, s, size, r, false);
+                return carved(s, r, false);
+            }
         }
     }
+    settle();
     return firstFit(r);
+}
+
+// Whether a segment of `size` bytes can give `r` from its front and keep the rest as a
+// free segment without a walk: the rest holds a header, and fits no class exactly
+// whose search bound is set (which would have to move behind it).
+bool tovPool::keeps(std::size_t size, std::size_t r) const {
+    return size >= r + headerSize && (size - r >= smallLimit || !((_barrenInUse >> ((size - r) / 8)) & 1));
+}
+
+// The segment `s`, of `size` bytes at `link`, leaves the list: its first `r` bytes are
+// carved, the rest is the bump region, in front of what `link` now leads to. Without
+// a checker to tell (carve() asks).
+void* tovPool::startBump(Segment** link, Segment* s, std::size_t size, std::size_t r) {
+    relink(link, peek(s->next, false), false);
+    if (s == _freeTail) _freeTail = link == &_free ? nullptr : segmentAt(link);
+    _fmem -= size;
+    _bumpHint = hintAt(link);
+    _bumpAt = reinterpret_cast<char*>(s);
+    _bumpEnd = _bumpAt + size;
+    _bumpLimit = addr(_bumpEnd) - (_barrenInUse ? smallLimit : headerSize);
+    return cut(r);
+}
+
+// The bump region becomes an ordinary free segment again, where it lies.
+void tovPool::settleBump() {
+    Segment** const link = _bumpHint ? _bumpHint : &_free;
+    auto* const rest = reinterpret_cast<Segment*>(_bumpAt);
+    Segment* const next = follow(link);
+    poke(rest->next, next);
+    poke(rest->size, bumpRoom());
+    relink(link, rest);
+    if (!next) _freeTail = rest;
+    _fmem += bumpRoom();
+    _bumpHint = &_free;
+    _bumpAt = _bumpEnd = nullptr;
 }
 
 void* tovPool::firstFit(std::size_t r) {
@@ -197,6 +247,7 @@ tovPool::Segment** tovPool::below(const void* p) {
 }
 
 void tovPool::addblock(std::size_t size) {
+    settle();
     const std::size_t r = rounded(size);
     std::size_t b = r < smallestBlock ? smallestBlock : r;
     // A block the request could neither take whole nor split would be added again and
@@ -251,6 +302,7 @@ void tovPool::addblock(std::size_t size) {
 // Inserts p into the address-ordered free list and merges it with the neighbours it
 // touches.
 void tovPool::freeLarge(void* p, std::size_t r) {
+    settle();
     _fmem += r;
     _umem -= r;
 
@@ -314,7 +366,7 @@ unsigned int tovPool::ablocks() const {
 
 unsigned int tovPool::fblocks() const {
     unsigned int n = 0;
-    for (const Segment* s = _free; s; s = peek(s->next)) ++n;
+    eachFree([&](const void*, std::size_t, Segment* const*) { return ++n != 0; });
     return n;
 }
 

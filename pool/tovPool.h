@@ -127,11 +127,11 @@ public:
     /// Bytes taken from the heap: the sum of all block sizes.
     std::size_t amem() const { return _amem; }
     /// Bytes in free segments.
-    std::size_t fmem() const { return _fmem; }
+    std::size_t fmem() const { return _fmem + static_cast<std::size_t>(_bumpEnd - _bumpAt); }
     /// Bytes in recycled elements. Every operation moves bytes between exactly these
     /// four counters, so this is what amem leaves after the other three; deriving it
     /// keeps the recycled-element path down to one counter update.
-    std::size_t rmem() const { return _amem - _fmem - _umem; }
+    std::size_t rmem() const { return _amem - fmem() - _umem; }
     /// Bytes handed out and not yet given back.
     std::size_t umem() const { return _umem; }
     /// Number of blocks (walks the block list).
@@ -193,7 +193,7 @@ private:
     /// `size` rounded up to a multiple of 8, with 0 counting as 8; 0 when rounding
     /// would wrap (carve refuses it).
     static std::size_t rounded(std::size_t size) {
-        return ((size | static_cast<std::size_t>(size == 0)) + 7) & ~std::size_t{7};
+        return (size + 7 + static_cast<std::size_t>(size == 0)) & ~std::size_t{7};
     }
 
     // What the pool tells the checker. Block memory that is not handed out (free
@@ -297,9 +297,16 @@ private:
     // so that its absence costs the small path one test, and out of line with it, so
     // that its presence costs every call site no more than a call. Marked cold, the
     // copies out of line also keep the compiler's layout of the inline path straight.
-    // `Inline`: carveAhead()'s body in place of the call, for a caller with no loop
-    // around it (tovPoolResource::do_allocate()).
-    template <bool Asan, bool Inline = false>
+    //
+    // When no element of the class is recycled, the usual carve is inline too: the
+    // class's first candidate (the segment at its hint, or the head) is the bump region
+    // (see _bumpHint), and what the region keeps after the carve starts at or below
+    // _bumpLimit. Carving its front is what first fit would do, and it moves no hint and
+    // no search bound: no hint lies behind the region, and what is left holds a header
+    // and fits no class exactly whose bound is set. No record is written. Otherwise,
+    // and for 0 (the rounding that wrapped) and large requests, carve() decides. Under
+    // AddressSanitizer there is never a bump region.
+    template <bool Asan>
     void* allocBody(std::size_t size) {
         const std::size_t r = rounded(size);
         if (r < smallLimit) {
@@ -309,43 +316,33 @@ private:
                 handOut(e, r, Asan);
                 return e;
             }
-        }
-        if (Asan) return carve(r);  // GCOVR_EXCL_LINE: see poisoning()
-        return Inline ? carveFront(r) : carveAhead(r);
-    }
-    /// alloc() with carveAhead()'s body in place.
-    void* allocInline(std::size_t size) {
-        if (poisoning()) return allocPoisoning(size);  // GCOVR_EXCL_LINE: see poisoning()
-        return allocBody<false, true>(size);
-    }
-    /// carve()'s common case, compiled where alloc() is, so that the call to it is
-    /// direct and short: the first candidate of the class, the segment at its hint (or
-    /// the head), is large enough that what it leaves fits no class it did not fit
-    /// before (at least smallLimit bytes). Splitting it there is what first fit would
-    /// do, and it moves no hint and no search bound: the class's hint is that link
-    /// already, and no other hint lies in the segment, since a segment that large fits
-    /// every class, small and large, and no hint passes a segment that fits its class
-    /// (see carve() and verify()). Otherwise, and for 0 (the rounding that wrapped) and
-    /// large requests, carve() decides. Not under AddressSanitizer, which carve()
-    /// serves: its records are opened with the sanitizer's answer. Out of line, so that
-    /// a loop around alloc() and free() stays as short as their recycled paths.
-    [[gnu::noinline]] void* carveAhead(std::size_t r) { return carveFront(r); }
-    [[gnu::always_inline]] void* carveFront(std::size_t r) {
-        if (r - 1 < smallLimit - 1) {
-            Segment** const link = _fit[r / 8] ? _fit[r / 8] : &_free;
-            Segment* const s = follow(link, false);
-            if (s) {
-                const std::size_t size = peek(s->size, false);
-                if (size >= r + smallLimit) return splitFront(link, s, size, r, false);
-            }
+            if (!Asan && r != 0 && _fit[r / 8] == _bumpHint &&
+                reinterpret_cast<std::uintptr_t>(_bumpAt + r) <= _bumpLimit)
+                return cut(r);
         }
         return carve(r);
     }
-    /// Carves `r` bytes from the front of the segment `s` (of `size` bytes, at `link`),
-    /// leaving a remainder that can hold its header.
-    void* splitFront(Segment** link, Segment* s, std::size_t size, std::size_t r, bool asan) {
-        split(link, s, size, r, asan);
-        return carved(s, r, asan);
+    /// An element of `r` bytes cut from the front of the bump region leaves the pool.
+    void* cut(std::size_t r) {
+        char* const p = _bumpAt;
+        _bumpAt = p + r;
+        _umem += r;
+        handOut(p, r, false);
+        return p;
+    }
+    /// Whether there is a bump region.
+    bool bumping() const { return _bumpHint != &_free; }
+    /// The link in front of whose target the bump region lies; null without one.
+    Segment* const* bumpLink() const {
+        if (!bumping()) return nullptr;
+        return _bumpHint ? _bumpHint : &_free;
+    }
+    /// The bump region's size.
+    std::size_t bumpRoom() const { return static_cast<std::size_t>(_bumpEnd - _bumpAt); }
+    /// Writes the bump region's header and puts it back in the free list, when there
+    /// is one: what every operation does first that walks or changes the free list.
+    void settle() {
+        if (bumping()) settleBump();
     }
     /// Leaves the last `size - r` bytes of the segment `s` (of `size` bytes, at `link`) in
     /// its place: the first `r` are no longer free, and nothing is counted yet. Returns
@@ -403,6 +400,16 @@ private:
         return p;
     }
     void freeLarge(void* p, std::size_t rounded);
+    [[gnu::visibility("hidden")]] void* startBump(Segment** link, Segment* s, std::size_t size,
+                                                  std::size_t r);
+    [[gnu::visibility("hidden")]] bool keeps(std::size_t size, std::size_t r) const;
+    [[gnu::visibility("hidden")]] void settleBump();
+    /// The free segments in address order, the bump region in its place: f(at, size,
+    /// link) for each, with the link that leads to it (the region's is bumpLink()), until
+    /// f returns false. Writes nothing. Returns the link that ends the list, or null
+    /// when f stopped the walk.
+    template <class F>
+    Segment* const* eachFree(F&& f) const;
     void rewindFits(Segment** link, const void* changed);
     static Segment* segmentAt(Segment** link);
     /// A hint for `link`: null stands for the head of the free list, so that a hint is
@@ -459,6 +466,7 @@ private:
     std::size_t _umem = 0;
     Element* _recycled[sizeClasses] = {};
     std::size_t _amem = 0;
+    /// Bytes in the segments of the free list.
     std::size_t _fmem = 0;
     Block* _blocks = nullptr;
     Segment* _free = nullptr;
@@ -484,9 +492,26 @@ private:
     std::uintptr_t _barren[sizeClasses];
     /// The classes whose bound may be set (bit i for class i); the others' is the largest.
     unsigned long long _barrenInUse = 0;
-    /// The last free segment (the highest address), or null: a new block, usually above
-    /// every segment, is appended there without a walk.
+    /// The last free segment (the highest address) in the list, or null: a new block,
+    /// usually above every segment, is appended there without a walk.
     Segment* _freeTail = nullptr;
+    /// The bump region: a free segment that small carves cut from the front without
+    /// writing its header each time (alloc()). It is out of the list, in front of what
+    /// its link leads to; this is that link as a first-fit hint (null: the head), so
+    /// that the classes whose hint it is have the region as their first candidate, or
+    /// &_free, which no hint ever is, when there is no region. The region runs from
+    /// _bumpAt to _bumpEnd (equal without a region), holds at least a segment header,
+    /// counts in fmem() but not in _fmem, and no hint lies behind it. Its header is
+    /// written, and it goes back into the list, before anything else walks or changes
+    /// the list (settle()). While it lasts, no search bound is set or cleared: that
+    /// takes a walk or a new segment.
+    Segment** _bumpHint = &_free;
+    char* _bumpAt = nullptr;
+    char* _bumpEnd = nullptr;
+    /// alloc() cuts from it while what the region keeps starts at or below this: a
+    /// header's room before its end, or smallLimit bytes (too many to fit a class
+    /// exactly) when some class's search bound is set.
+    std::uintptr_t _bumpLimit = 0;
     /// The heap allocations that the blocks are cut from, newest first; where the next
     /// block can be cut from the newest, and how many bytes are left there; the size of
     /// the next arena (0: the first).

@@ -30,4 +30,15 @@ struct alignas(8) tovPool::Arena {
     Arena* pending;
 };
 
+template <class F>
+tovPool::Segment* const* tovPool::eachFree(F&& f) const {
+    for (Segment* const* link = &_free;;) {
+        if (link == bumpLink() && !f(static_cast<const void*>(_bumpAt), bumpRoom(), link)) return nullptr;
+        const Segment* const s = follow(link);
+        if (!s) return link;
+        if (!f(static_cast<const void*>(s), peek(s->size), link)) return nullptr;
+        link = &s->next;
+    }
+}
+
 #endif

@@ -67,8 +67,10 @@ std::ostream& tovPool::print(std::ostream& os) const {
         os << " @" << static_cast<const void*>(b) << "(" << b->size << ")";
     os << '\n';
     os << "  Free blocks: ";
-    for (const Segment* s = _free; s; s = peek(s->next))
-        os << " @" << static_cast<const void*>(s) << "(" << peek(s->size) << ")";
+    eachFree([&](const void* s, std::size_t size, Segment* const*) {
+        os << " @" << s << "(" << size << ")";
+        return true;
+    });
     os << '\n';
     for (std::size_t i = 0; i < sizeClasses; ++i) {
         int n = 0;

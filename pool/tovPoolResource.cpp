@@ -34,7 +34,7 @@ void tovPoolResource::watch() { _watch = new Watch(*this); }
 // The usual case alone, so that it is the pool's inline path with nothing to save
 // around it: the rest is out of line.
 void* tovPoolResource::do_allocate(std::size_t bytes, std::size_t alignment) {
-    if (alignment <= poolAlignment && _watch) return _pool->allocInline(bytes);
+    if (alignment <= poolAlignment && _watch) return _pool->alloc(bytes);
     return allocateOther(bytes, alignment);
 }
 

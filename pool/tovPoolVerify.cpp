@@ -32,42 +32,53 @@ bool tovPool::inBlocks(const void* p, std::size_t n) const {
 bool tovPool::verify() const {
     std::size_t blockBytes = 0;
     for (const Block* b = _blocks; b; b = b->next) blockBytes += b->size;
-    bool ok = (blockBytes == _amem) & (_fmem <= _amem) & (_umem <= _amem - _fmem);
+    const std::size_t freeTotal = fmem();
+    bool ok = (blockBytes == _amem) & (freeTotal <= _amem) & (_umem <= _amem - freeTotal);
 
-    // Free segments: strictly ascending and apart (touching ones would have merged),
-    // which also ends the walk of a list that loops.
+    // Free segments, the bump region among them: strictly ascending and apart (touching
+    // ones would have merged), which also ends the walk of a list that loops.
     std::size_t freeBytes = 0;
     std::uintptr_t end = 0;
-    const Segment* last = nullptr;
-    for (const Segment* s = _free; s; s = peek(s->next)) {
-        const std::size_t size = peek(s->size);
-        if (addr(s) <= end || !inBlocks(s, size)) return false;
-        ok &= (size >= headerSize) & (size % 8 == 0);
-        for (std::size_t k = 1; k < sizeClasses; ++k)  // a segment behind a class's bound fits it not
-            ok &= (addr(s) < _barren[k]) | ((size != 8 * k) & (size < 8 * k + headerSize));
-        freeBytes += size;
-        end = addr(s) + size;
-        last = s;
-    }
-    ok &= (freeBytes == _fmem) & (last == _freeTail);
+    const void* last = nullptr;  // the last segment in the list, the region apart
+    bool bumpSeen = false;
+    const bool walked =
+        nullptr != eachFree([&](const void* s, std::size_t size, Segment* const* link) {
+            if (addr(s) <= end || !inBlocks(s, size)) return false;
+            ok &= (size >= headerSize) & (size % 8 == 0);
+            for (std::size_t k = 1; k < sizeClasses; ++k)  // a segment behind a class's bound fits it not
+                ok &= (addr(s) < _barren[k]) | ((size != 8 * k) & (size < 8 * k + headerSize));
+            freeBytes += size;
+            end = addr(s) + size;
+            if (link == bumpLink() && s == _bumpAt && !bumpSeen)
+                bumpSeen = true;
+            else
+                last = s;
+            return true;
+        });
+    if (!walked) return false;
+    ok &= (freeBytes == freeTotal) & (last == _freeTail) & (bumpSeen == (_bumpHint != &_free));
+    ok &= !bumping() || _bumpLimit + (_barrenInUse ? smallLimit : headerSize) <= addr(_bumpEnd);
 
     for (std::size_t k = 0; k < sizeClasses; ++k)
         ok &= (_barren[k] == UINTPTR_MAX) | (((_barrenInUse >> k) & 1) != 0);
 
     // First-fit hints: each one is a link of the free list (or its head), no segment
-    // ahead of it fits its class, and the classes with a hint are marked in use.
+    // ahead of it fits its class, and the classes with a hint are marked in use. The
+    // bump region lies in front of what its link leads to: a hint at that link starts
+    // at the region, and no hint lies behind it.
     for (std::size_t k = 0; k <= sizeClasses; ++k) {
         Segment* const* const hint = _fit[k];
         if (k < sizeClasses) ok &= (hint == nullptr) | (((_fitsInUse >> k) & 1) != 0);
         if (!hint) continue;
         const std::size_t r = k < sizeClasses ? 8 * k : smallLimit;
-        Segment* const* link = &_free;
-        for (const Segment* s; link != hint && (s = follow(link)) != nullptr; link = &s->next) {
-            const std::size_t size = peek(s->size);
+        Segment* const* const rest = eachFree([&](const void* s, std::size_t size, Segment* const* link) {
+            if (link == hint) return false;
+            ok &= !(link == bumpLink() && s == _bumpAt);
             const bool fitsSmall = (size == r) | ((size > r) & (size - r >= headerSize));
             ok &= !(k == sizeClasses ? size >= smallLimit : fitsSmall);
-        }
-        ok &= (link == hint) & (addr(hint) <= _fitsBelow);
+            return true;
+        });
+        ok &= (rest == nullptr || rest == hint) & (addr(hint) <= _fitsBelow);
     }
 
     // Recycled elements: class i holds elements of 8 x i bytes; class 0 stays empty.

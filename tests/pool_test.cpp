@@ -48,7 +48,7 @@ TEST(Pool, ASplitBehindALowerBlockLeavesAFitForItsClass) {
     for (std::size_t c : {std::size_t{24}, 8 * tovPool::sizeClasses - 8}) {
         tovLib::trimPoolCache();
         tovPool low, high, p;
-        low.alloc(16040), high.alloc(8);  // arenas of twice the first one's size, and of its size
+        low.alloc(16056), high.alloc(8);  // arenas of twice the first one's size, and of its size
         low.release(), high.release();
         p.alloc(8000 - c - 8);  // in the high arena: a leftover c + 8 bytes long, which c bytes do not fit
         p.alloc(c), p.alloc(8000 - c);  // so they take a block in the low arena, then filled
