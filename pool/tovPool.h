@@ -437,7 +437,7 @@ private:
     /// Without a checker to tell, the head reads and writes as a segment's field does.
     Segment* follow(Segment* const* link, bool asan = poisoning()) const {
 #ifndef TOVLIB_MEMCHECK
-        if (!asan) return *link;
+        if (!asan) return *link;  // GCOVR_EXCL_BR_LINE: asan only with a checker (see poisoning())
 #endif
         // GCOVR_EXCL_START: with a checker only (see poisoning())
         if (link == &_free) return _free;
@@ -446,7 +446,7 @@ private:
     }
     void relink(Segment** link, Segment* target, bool asan = poisoning()) {
 #ifndef TOVLIB_MEMCHECK
-        if (!asan) {
+        if (!asan) {  // GCOVR_EXCL_BR_LINE: asan only with a checker (see poisoning())
             *link = target;
             return;
         }

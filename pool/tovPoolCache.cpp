@@ -84,7 +84,8 @@ void tovPoolCache::keep(Arena* a) {
 
 void tovPoolCache::keepAll(Arena* newest) {
 #ifndef TOVLIB_MEMCHECK
-    if (!tovPool::poisoning() && newest->total <= _bound - _held) {
+    if (tovPool::poisoning()) return keepEach(newest);  // GCOVR_EXCL_LINE: see poisoning()
+    if (newest->total <= _bound - _held) {
         newest->pending = _pending;
         _pending = newest;
         _held += newest->total;
