@@ -57,6 +57,44 @@ TEST(Pool, ASplitBehindALowerBlockLeavesAFitForItsClass) {
     }
 }
 
+// A split that leaves exactly a class's size in front of where that class's hint points
+// (past two segments too short for it) must bring the hint back to it.
+TEST(Pool, ASplitBeforeAClassHintLeavesAFitForItsClass) {
+    if (sizeof(void*) < 8) GTEST_SKIP() << "a segment of a class's size plus 8 fits the class";
+    for (std::size_t c : {std::size_t{24}, 8 * tovPool::sizeClasses - 8}) {
+        tovPool p;
+        auto* const x = static_cast<char*>(p.alloc(2048));
+        p.alloc(512);
+        auto* const z = static_cast<char*>(p.alloc(2048));
+        p.alloc(512);
+        p.free(x, 2048), p.free(z, 2048);
+        p.alloc(2040 - c), p.alloc(2040 - c);  // leave c + 8 bytes of each, which c do not fit
+        EXPECT_GT(p.alloc(c), z) << c;         // the class's hint now lies past both
+        auto* const eight = static_cast<char*>(p.alloc(8));
+        ASSERT_EQ(eight, x + 2040 - c) << c;
+        EXPECT_EQ(p.alloc(c), eight + 8) << c;
+    }
+}
+
+// A class whose search found nothing from some segment on, and took a block below it,
+// must still find a large element freed above that segment.
+TEST(Pool, AFreeAboveAFruitlessSearchIsFoundByIt) {
+    tovLib::trimPoolCache();
+    tovPool low, high, p;
+    low.alloc(16056), high.alloc(8);  // as above: a high arena for the first block, a low one next
+    low.release(), high.release();
+    auto* const front = static_cast<char*>(p.alloc(528));
+    p.alloc(512);
+    auto* const tail = static_cast<char*>(p.alloc(8000 - 1040));  // the block is full
+    p.free(front, 528);
+    EXPECT_EQ(p.alloc(512), front);  // leaves 16 bytes, which 24 do not fit
+    EXPECT_LT(static_cast<char*>(p.alloc(24)), front) << "the second block lies below the first";
+    p.alloc(8000 - 24);  // fills it
+    p.free(tail, 8000 - 1040);
+    EXPECT_EQ(p.alloc(24), tail);
+    EXPECT_EQ(p.ablocks(), 2u);
+}
+
 // Totals above 2^31 print unsigned (a 32-bit build's boundary).
 TEST(Pool, TotalsAboveTwoToThe31PrintUnsigned) {
     tovPool p1, p2;  // two blocks of their own, never touched
