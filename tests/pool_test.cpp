@@ -1,6 +1,6 @@
-// Tests of pools beyond what model.pool (fuzz/pool_fuzz.cpp) predicts: a client's first
-// block, splits behind a lower block, and totals beyond 2^31. And the memory resource
-// over a pool.
+// Tests of pools beyond what model.pool (fuzz/pool_fuzz.cpp) reaches: a client's first
+// block, free lists whose shape first fit's hints and search bounds must follow, and
+// totals beyond 2^31. And the memory resource over a pool.
 #include <gtest/gtest.h>
 
 #include <algorithm>
