@@ -50,9 +50,10 @@ TEST(Pool, ASplitBehindALowerBlockLeavesAFitForItsClass) {
         tovPool low, high, p;
         low.alloc(16056), high.alloc(8);  // arenas of twice the first one's size, and of its size
         low.release(), high.release();
-        p.alloc(8000 - c - 8);  // in the high arena: a leftover c + 8 bytes long, which c bytes do not fit
-        p.alloc(c), p.alloc(8000 - c);  // so they take a block in the low arena, then filled
-        auto* const eight = static_cast<char*>(p.alloc(8));  // leaves c bytes of the leftover
+        auto* const first = static_cast<char*>(p.alloc(8000 - c - 8));  // leaves c + 8 bytes, too few for c
+        EXPECT_LT(static_cast<char*>(p.alloc(c)), first) << c;          // so c take a block in the low arena,
+        p.alloc(8000 - c);                                              // then filled
+        auto* const eight = static_cast<char*>(p.alloc(8));             // leaves c bytes of the leftover
         EXPECT_EQ(p.alloc(c), eight + 8) << c;
     }
 }
